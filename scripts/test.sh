@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds all three lanes, runs every test.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+"$root/scripts/build.sh"
+build=${QUARVEL_BUILD_DIR:-$root/build}
+cd "$build/host"
+ctest -j2 --output-on-failure --timeout 900

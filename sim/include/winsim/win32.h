@@ -1,0 +1,7 @@
+#pragma once
+// Everything the simulated Windows host declares, in the names and shapes of the Win32 API.
+// Only src/platform/win32.h and the simulated host's own tests include this file.
+
+#include <winsim/types.h>
+#include <winsim/kernel.h>
+#include <winsim/bcrypt.h>

@@ -1,0 +1,134 @@
+#include "object.h"
+
+#include <winsim/kernel.h>
+#include <winsim/testing.h>
+
+#include <mutex>
+#include <unordered_map>
+
+#include "faults.h"
+
+namespace winsim {
+namespace {
+
+struct HandleTable {
+    std::mutex mutex;
+    std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> objects;
+    // Windows hands out multiples of 4; starting high keeps them clear of small integers
+    // that a buggy caller might confuse with handles.
+    std::uintptr_t next = 0x1000;
+};
+
+HandleTable& table() {
+    static HandleTable instance;
+    return instance;
+}
+
+}  // namespace
+
+DWORD KernelObject::read(void*, DWORD, DWORD& transferred) {
+    transferred = 0;
+    return ERROR_INVALID_HANDLE;
+}
+
+DWORD KernelObject::write(const void*, DWORD, DWORD& transferred) {
+    transferred = 0;
+    return ERROR_INVALID_HANDLE;
+}
+
+DWORD KernelObject::flush() { return ERROR_INVALID_HANDLE; }
+
+HANDLE insert_handle(std::shared_ptr<KernelObject> object) {
+    auto& handles = table();
+    std::lock_guard lock(handles.mutex);
+    const auto value = handles.next;
+    handles.next += 4;
+    handles.objects.emplace(value, std::move(object));
+    return reinterpret_cast<HANDLE>(value);
+}
+
+std::shared_ptr<KernelObject> object_from_handle(HANDLE handle) {
+    auto& handles = table();
+    std::lock_guard lock(handles.mutex);
+    const auto found = handles.objects.find(reinterpret_cast<std::uintptr_t>(handle));
+    return found == handles.objects.end() ? nullptr : found->second;
+}
+
+bool remove_handle(HANDLE handle) {
+    std::shared_ptr<KernelObject> released;
+    {
+        auto& handles = table();
+        std::lock_guard lock(handles.mutex);
+        const auto found = handles.objects.find(reinterpret_cast<std::uintptr_t>(handle));
+        if (found == handles.objects.end()) return false;
+        released = std::move(found->second);
+        handles.objects.erase(found);
+    }
+    // The object may be destroyed here, outside the table's lock: its destructor can block
+    // (a process object waiting for nothing, a pipe telling its peer) or take other locks.
+    return true;
+}
+
+BOOL fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+std::size_t open_handle_count() {
+    auto& handles = table();
+    std::lock_guard lock(handles.mutex);
+    return handles.objects.size();
+}
+
+}  // namespace winsim
+
+namespace {
+thread_local DWORD thread_last_error = 0;
+}
+
+DWORD GetLastError() { return thread_last_error; }
+
+void SetLastError(DWORD error) { thread_last_error = error; }
+
+BOOL CloseHandle(HANDLE handle) {
+    WINSIM_FAIL_IF_INJECTED("CloseHandle");
+    if (!winsim::remove_handle(handle)) return winsim::fail(ERROR_INVALID_HANDLE);
+    return TRUE;
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read, LPOVERLAPPED) {
+    if (bytes_read != nullptr) *bytes_read = 0;
+    if (auto fault = winsim::take_fault("ReadFile")) {
+        if (fault->kind == winsim::FaultKind::fail) return winsim::fail(fault->value);
+        return TRUE;  // quirk: success with zero bytes
+    }
+    const auto object = winsim::object_from_handle(file);
+    if (!object) return winsim::fail(ERROR_INVALID_HANDLE);
+    DWORD transferred = 0;
+    const DWORD error = object->read(buffer, bytes_to_read, transferred);
+    if (bytes_read != nullptr) *bytes_read = transferred;
+    return error == 0 ? TRUE : winsim::fail(error);
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written,
+               LPOVERLAPPED) {
+    if (bytes_written != nullptr) *bytes_written = 0;
+    if (auto fault = winsim::take_fault("WriteFile")) {
+        if (fault->kind == winsim::FaultKind::fail) return winsim::fail(fault->value);
+        return TRUE;  // quirk: success with zero bytes
+    }
+    const auto object = winsim::object_from_handle(file);
+    if (!object) return winsim::fail(ERROR_INVALID_HANDLE);
+    DWORD transferred = 0;
+    const DWORD error = object->write(buffer, bytes_to_write, transferred);
+    if (bytes_written != nullptr) *bytes_written = transferred;
+    return error == 0 ? TRUE : winsim::fail(error);
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    WINSIM_FAIL_IF_INJECTED("FlushFileBuffers");
+    const auto object = winsim::object_from_handle(file);
+    if (!object) return winsim::fail(ERROR_INVALID_HANDLE);
+    const DWORD error = object->flush();
+    return error == 0 ? TRUE : winsim::fail(error);
+}

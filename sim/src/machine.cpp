@@ -1,0 +1,79 @@
+#include "machine.h"
+
+#include <winsim/testing.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace winsim {
+namespace {
+
+std::string default_machine_directory() {
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data != '\0')
+        return std::string(data) + "/winsim/machine";
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : "/tmp") + "/.local/share/winsim/machine";
+}
+
+// An exclusive advisory lock on the machine, held for the lifetime of the object.
+class MachineLock {
+public:
+    MachineLock() {
+        fd_ = ::open((machine_directory() + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+    }
+    ~MachineLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    MachineLock(const MachineLock&) = delete;
+    MachineLock& operator=(const MachineLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+nlohmann::json load(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) return nlohmann::json::object();
+    std::stringstream text;
+    text << in.rdbuf();
+    auto parsed = nlohmann::json::parse(text.str(), nullptr, false);
+    return parsed.is_discarded() ? nlohmann::json::object() : parsed;
+}
+
+}  // namespace
+
+std::string machine_directory() {
+    const char* named = std::getenv("WINSIM_MACHINE");
+    std::string directory = named != nullptr && *named != '\0' ? named : default_machine_directory();
+    std::error_code ignored;
+    std::filesystem::create_directories(directory, ignored);
+    return directory;
+}
+
+void update_machine_state(std::string_view name,
+                          const std::function<bool(nlohmann::json&)>& change) {
+    MachineLock lock;
+    const std::string path = machine_directory() + "/" + std::string(name);
+    nlohmann::json state = load(path);
+    if (!change(state)) return;
+    // Written beside and renamed, so that a reader without the lock never sees half a file.
+    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << state.dump(2);
+    }
+    std::filesystem::rename(temporary, path);
+}
+
+nlohmann::json read_machine_state(std::string_view name) {
+    MachineLock lock;
+    return load(machine_directory() + "/" + std::string(name));
+}
+
+}  // namespace winsim

@@ -1,0 +1,43 @@
+#include "cli/dispatch.h"
+
+#include "cli/console.h"
+
+namespace quarvel::cli {
+namespace {
+
+// An operation whose implementation has not landed in this build.
+std::int32_t unsupported_operation() {
+    const Failure failure = fixed_failure(
+        "unsupported_operation", "This operation is not available in this build.",
+        exit_code::internal);
+    print_error_line(failure);
+    return failure.exit_code;
+}
+
+std::int32_t show_usage() {
+    (void)write_standard_output(std::string(kUsageText) + "\n");
+    return exit_code::success;
+}
+
+struct Operations {
+    std::int32_t operator()(const Help&) const { return show_usage(); }
+    std::int32_t operator()(const Probe&) const { return unsupported_operation(); }
+    std::int32_t operator()(const Setup&) const { return unsupported_operation(); }
+    std::int32_t operator()(const Run&) const { return unsupported_operation(); }
+    std::int32_t operator()(const Worker&) const { return unsupported_operation(); }
+};
+
+}  // namespace
+
+std::int32_t dispatch(const Command& command) { return std::visit(Operations{}, command); }
+
+std::int32_t run_program(std::span<const WideString> arguments) {
+    const auto command = parse_command_line(arguments);
+    if (!command) {
+        print_error_line(command.error());
+        return command.error().exit_code;
+    }
+    return dispatch(*command);
+}
+
+}  // namespace quarvel::cli

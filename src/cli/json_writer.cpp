@@ -1,0 +1,163 @@
+#include "cli/json_writer.h"
+
+namespace quarvel {
+namespace {
+
+bool is_valid_utf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        char32_t c = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            c = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            c = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            c = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            c = (c << 6) | (next & 0x3F);
+        }
+        constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < kMinimum[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
+}  // namespace
+
+void append_json_string_unchecked(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (const char byte : text) {
+        const auto c = static_cast<unsigned char>(byte);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\f': out += "\\f"; break;
+            case '\r': out += "\\r"; break;
+            default:
+                if (c < 0x20) {
+                    out += "\\u00";
+                    out += kHex[c >> 4];
+                    out += kHex[c & 0x0F];
+                } else {
+                    out += byte;
+                }
+        }
+    }
+    out += '"';
+}
+
+bool append_json_string(std::string& out, std::string_view text) {
+    if (!is_valid_utf8(text)) return false;
+    append_json_string_unchecked(out, text);
+    return true;
+}
+
+void JsonWriter::before_value() {
+    if (after_key_) {
+        after_key_ = false;
+        return;
+    }
+    if (!first_in_container_.empty()) {
+        if (!first_in_container_.back()) out_ += ',';
+        first_in_container_.back() = false;
+    }
+}
+
+JsonWriter& JsonWriter::begin_object() {
+    before_value();
+    out_ += '{';
+    first_in_container_.push_back(true);
+    return *this;
+}
+
+JsonWriter& JsonWriter::end_object() {
+    out_ += '}';
+    first_in_container_.pop_back();
+    return *this;
+}
+
+JsonWriter& JsonWriter::begin_array() {
+    before_value();
+    out_ += '[';
+    first_in_container_.push_back(true);
+    return *this;
+}
+
+JsonWriter& JsonWriter::end_array() {
+    out_ += ']';
+    first_in_container_.pop_back();
+    return *this;
+}
+
+JsonWriter& JsonWriter::key(std::string_view name) {
+    before_value();
+    if (!append_json_string(out_, name) && error_.empty())
+        error_ = "key contains invalid UTF-8 characters";
+    out_ += ':';
+    after_key_ = true;
+    return *this;
+}
+
+JsonWriter& JsonWriter::string(std::string_view utf8) {
+    before_value();
+    if (!append_json_string(out_, utf8)) {
+        if (error_.empty()) error_ = "string contains invalid UTF-8 characters";
+        out_ += "\"\"";
+    }
+    return *this;
+}
+
+JsonWriter& JsonWriter::path(WideView native) {
+    const auto text = narrow_strict(native);
+    if (!text) {
+        before_value();
+        out_ += "\"\"";
+        if (error_.empty()) error_ = "path contains invalid UTF-8 characters";
+        return *this;
+    }
+    return string(*text);
+}
+
+JsonWriter& JsonWriter::unsigned_number(std::uint64_t value) {
+    before_value();
+    out_ += std::to_string(value);
+    return *this;
+}
+
+JsonWriter& JsonWriter::signed_number(std::int64_t value) {
+    before_value();
+    out_ += std::to_string(value);
+    return *this;
+}
+
+JsonWriter& JsonWriter::boolean(bool value) {
+    before_value();
+    out_ += value ? "true" : "false";
+    return *this;
+}
+
+std::expected<std::string, std::string> JsonWriter::finish() && {
+    if (!error_.empty()) return std::unexpected(std::move(error_));
+    return std::move(out_);
+}
+
+}  // namespace quarvel

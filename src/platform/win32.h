@@ -1,0 +1,19 @@
+#pragma once
+// The one place where Win32 declarations enter the program: the real SDK on Windows, the
+// simulated host (sim/include) everywhere else. No other file includes a platform header.
+
+#ifdef _WIN32
+#include <windows.h>
+#include <aclapi.h>
+#include <bcrypt.h>
+#include <lm.h>
+#include <sddl.h>
+#include <shellapi.h>
+#include <userenv.h>
+// Text literals handed to Windows: WCHAR is wchar_t here.
+#define WIDE(text) L##text
+#else
+#include <winsim/win32.h>
+// Text literals handed to Windows: WCHAR is char16_t in the simulated host.
+#define WIDE(text) u##text
+#endif

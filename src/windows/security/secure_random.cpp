@@ -1,0 +1,28 @@
+#include "windows/security/secure_random.h"
+
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace quarvel {
+
+Result<std::string> secure_random_hex(std::size_t byte_count) {
+    std::vector<UCHAR> bytes(byte_count);
+    const NTSTATUS status = BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
+                                            BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    if (status < 0) {
+        return std::unexpected(formatted_failure(
+            "random_generation_failed", exit_code::internal,
+            "Could not generate secure random value: ", static_cast<std::int32_t>(status), "."));
+    }
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(byte_count * 2);
+    for (const UCHAR byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+    }
+    return text;
+}
+
+}  // namespace quarvel
