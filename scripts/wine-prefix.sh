@@ -13,6 +13,8 @@ case $action in
     mkdir -p "$prefix"
     wine wineboot --init >/dev/null 2>&1
     wineserver -w
+    # A persistent server spares every later wine start the server's start-up; `down` ends it.
+    wineserver -p
     ;;
   down)
     wineserver -k >/dev/null 2>&1 || true
