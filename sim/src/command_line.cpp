@@ -15,13 +15,16 @@
 
 namespace {
 
-bool is_blank(char16_t c) { return c == u' ' || c == u'\t'; }
+bool is_blank(char16_t c) {
+    return c == u' ' || c == u'\t';
+}
 
 // Quotes one argument so that the splitter below gives it back unchanged.
 std::u16string quoted(std::u16string_view argument) {
-    const bool plain = !argument.empty() &&
-                       argument.find_first_of(u" \t\n\v\"") == std::u16string_view::npos;
-    if (plain) return std::u16string(argument);
+    const bool plain =
+        !argument.empty() && argument.find_first_of(u" \t\n\v\"") == std::u16string_view::npos;
+    if (plain)
+        return std::u16string(argument);
     std::u16string out = u"\"";
     std::size_t backslashes = 0;
     for (char16_t c : argument) {
@@ -29,7 +32,8 @@ std::u16string quoted(std::u16string_view argument) {
             ++backslashes;
             continue;
         }
-        if (c == u'"') backslashes = backslashes * 2 + 1;
+        if (c == u'"')
+            backslashes = backslashes * 2 + 1;
         out.append(backslashes, u'\\');
         backslashes = 0;
         out += c;
@@ -56,9 +60,11 @@ std::u16string read_command_line() {
         const std::size_t end = raw.find('\0', start);
         const std::string_view argument(raw.data() + start,
                                         (end == std::string::npos ? raw.size() : end) - start);
-        if (!line.empty()) line += u' ';
+        if (!line.empty())
+            line += u' ';
         line += quoted(winsim::utf16_from_wtf8(argument));
-        if (end == std::string::npos) break;
+        if (end == std::string::npos)
+            break;
         start = end + 1;
     }
     return line;
@@ -72,21 +78,27 @@ std::vector<std::u16string> split_command_line(std::u16string_view line) {
     std::u16string program;
     if (i < line.size() && line[i] == u'"') {
         ++i;
-        while (i < line.size() && line[i] != u'"') program += line[i++];
-        if (i < line.size()) ++i;
+        while (i < line.size() && line[i] != u'"')
+            program += line[i++];
+        if (i < line.size())
+            ++i;
     } else {
-        while (i < line.size() && !is_blank(line[i])) program += line[i++];
+        while (i < line.size() && !is_blank(line[i]))
+            program += line[i++];
     }
     arguments.push_back(program);
     for (;;) {
-        while (i < line.size() && is_blank(line[i])) ++i;
-        if (i >= line.size()) break;
+        while (i < line.size() && is_blank(line[i]))
+            ++i;
+        if (i >= line.size())
+            break;
         std::u16string argument;
         int quote_count = 0;
         std::size_t backslashes = 0;
         while (i < line.size()) {
             const char16_t c = line[i];
-            if (is_blank(c) && quote_count == 0) break;
+            if (is_blank(c) && quote_count == 0)
+                break;
             if (c == u'\\') {
                 argument += c;
                 ++backslashes;
@@ -109,7 +121,8 @@ std::vector<std::u16string> split_command_line(std::u16string_view line) {
                     }
                     ++i;
                 }
-                if (quote_count == 2) quote_count = 0;
+                if (quote_count == 2)
+                    quote_count = 0;
             } else {
                 argument += c;
                 backslashes = 0;
@@ -142,9 +155,11 @@ LPWSTR* CommandLineToArgvW(LPCWSTR command_line, int* argument_count) {
     const auto arguments = split_command_line(std::u16string_view(command_line));
     // One block, as Windows does: the pointer array followed by the texts.
     std::size_t bytes = (arguments.size() + 1) * sizeof(LPWSTR);
-    for (const auto& argument : arguments) bytes += (argument.size() + 1) * sizeof(WCHAR);
+    for (const auto& argument : arguments)
+        bytes += (argument.size() + 1) * sizeof(WCHAR);
     auto* block = static_cast<char*>(LocalAlloc(LMEM_FIXED, bytes));
-    if (block == nullptr) return nullptr;
+    if (block == nullptr)
+        return nullptr;
     auto* pointers = reinterpret_cast<LPWSTR*>(block);
     auto* text = reinterpret_cast<WCHAR*>(block + (arguments.size() + 1) * sizeof(LPWSTR));
     for (std::size_t k = 0; k < arguments.size(); ++k) {

@@ -3,8 +3,8 @@
 #include <winsim/kernel.h>
 
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
+#include <mutex>
 
 #include "fd_object.h"
 
@@ -22,16 +22,20 @@ StandardHandles& standard() {
 }
 
 int slot_of(DWORD which) {
-    if (which == STD_INPUT_HANDLE) return 0;
-    if (which == STD_OUTPUT_HANDLE) return 1;
-    if (which == STD_ERROR_HANDLE) return 2;
+    if (which == STD_INPUT_HANDLE)
+        return 0;
+    if (which == STD_OUTPUT_HANDLE)
+        return 1;
+    if (which == STD_ERROR_HANDLE)
+        return 2;
     return -1;
 }
 
 // A process whose descriptor is closed has no standard handle: Windows returns null then.
 HANDLE wrap_descriptor(int fd) {
     struct stat status {};
-    if (::fstat(fd, &status) != 0) return nullptr;
+    if (::fstat(fd, &status) != 0)
+        return nullptr;
     const char* type = S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) ? "Pipe" : "File";
     return winsim::insert_handle(std::make_shared<winsim::FdObject>(fd, type));
 }
@@ -55,7 +59,8 @@ HANDLE GetStdHandle(DWORD which) {
 
 BOOL SetStdHandle(DWORD which, HANDLE handle) {
     const int slot = slot_of(which);
-    if (slot < 0) return winsim::fail(ERROR_INVALID_HANDLE);
+    if (slot < 0)
+        return winsim::fail(ERROR_INVALID_HANDLE);
     auto& std_handles = standard();
     std::lock_guard lock(std_handles.mutex);
     std_handles.created[slot] = true;

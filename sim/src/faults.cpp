@@ -29,15 +29,18 @@ FaultRegistry& registry() {
 void arm_faults_from_environment(FaultRegistry& faults) {
     faults.environment_read = true;
     const char* text = std::getenv("WINSIM_FAULTS");
-    if (text == nullptr) return;
+    if (text == nullptr)
+        return;
     std::stringstream entries{std::string(text)};
     std::string entry;
     while (std::getline(entries, entry, ',')) {
         std::vector<std::string> parts;
         std::stringstream fields(entry);
         std::string field;
-        while (std::getline(fields, field, ':')) parts.push_back(field);
-        if (parts.size() < 3 || parts.size() > 4) continue;
+        while (std::getline(fields, field, ':'))
+            parts.push_back(field);
+        if (parts.size() < 3 || parts.size() > 4)
+            continue;
         Fault fault;
         fault.function = parts[0];
         fault.nth_call = std::strtoull(parts[1].c_str(), nullptr, 10);
@@ -53,7 +56,8 @@ void arm_faults_from_environment(FaultRegistry& faults) {
 void inject_fault(Fault fault) {
     auto& faults = registry();
     std::lock_guard lock(faults.mutex);
-    if (!faults.environment_read) arm_faults_from_environment(faults);
+    if (!faults.environment_read)
+        arm_faults_from_environment(faults);
     faults.armed.push_back({std::move(fault), 0});
 }
 
@@ -78,9 +82,11 @@ std::size_t pending_fault_count() {
 std::optional<Fault> take_fault(std::string_view function) {
     auto& faults = registry();
     std::lock_guard lock(faults.mutex);
-    if (!faults.environment_read) arm_faults_from_environment(faults);
+    if (!faults.environment_read)
+        arm_faults_from_environment(faults);
     for (auto it = faults.armed.begin(); it != faults.armed.end(); ++it) {
-        if (it->fault.function != function) continue;
+        if (it->fault.function != function)
+            continue;
         if (++it->calls_seen == it->fault.nth_call) {
             Fault hit = std::move(it->fault);
             faults.armed.erase(it);

@@ -15,10 +15,10 @@ std::optional<Fault> take_fault(std::string_view function);
 }  // namespace winsim
 
 // For BOOL calls whose only fault is failure: sets the injected last error and returns FALSE.
-#define WINSIM_FAIL_IF_INJECTED(function)                             \
-    do {                                                              \
-        if (auto injected_ = ::winsim::take_fault(function)) {        \
-            if (injected_->kind == ::winsim::FaultKind::fail)         \
-                return ::winsim::fail(injected_->value);              \
-        }                                                             \
+#define WINSIM_FAIL_IF_INJECTED(function)                      \
+    do {                                                       \
+        if (auto injected_ = ::winsim::take_fault(function)) { \
+            if (injected_->kind == ::winsim::FaultKind::fail)  \
+                return ::winsim::fail(injected_->value);       \
+        }                                                      \
     } while (false)

@@ -1,32 +1,45 @@
 #include "fd_object.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <mutex>
 #include <string_view>
-#include <unistd.h>
 
 namespace winsim {
 
 DWORD windows_error_from_errno(int error) {
     switch (error) {
-        case ENOENT: return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
         case EACCES:
         case EPERM:
         case EISDIR:
-        case EROFS: return ERROR_ACCESS_DENIED;
-        case EEXIST: return ERROR_ALREADY_EXISTS;
-        case EBADF: return ERROR_INVALID_HANDLE;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-        case EBUSY: return ERROR_SHARING_VIOLATION;
-        case EINVAL: return ERROR_INVALID_PARAMETER;
-        case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-        case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
-        case ENOSPC: return 112;        // ERROR_DISK_FULL
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EBUSY:
+            return ERROR_SHARING_VIOLATION;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case ENOTEMPTY:
+            return ERROR_DIR_NOT_EMPTY;
+        case ENAMETOOLONG:
+            return 206;  // ERROR_FILENAME_EXCED_RANGE
+        case ENOSPC:
+            return 112;  // ERROR_DISK_FULL
         // Writing to a pipe whose reader has gone: Windows reports "The pipe is being closed."
-        case EPIPE: return ERROR_NO_DATA;
-        default: return 31;  // ERROR_GEN_FAILURE
+        case EPIPE:
+            return ERROR_NO_DATA;
+        default:
+            return 31;  // ERROR_GEN_FAILURE
     }
 }
 
@@ -41,7 +54,8 @@ void ignore_broken_pipe_signal() {
 }  // namespace
 
 FdObject::~FdObject() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 DWORD FdObject::read(void* buffer, DWORD size, DWORD& transferred) {
@@ -56,7 +70,8 @@ DWORD FdObject::read(void* buffer, DWORD size, DWORD& transferred) {
                 return ERROR_BROKEN_PIPE;
             return 0;
         }
-        if (errno != EINTR) return windows_error_from_errno(errno);
+        if (errno != EINTR)
+            return windows_error_from_errno(errno);
     }
 }
 
@@ -67,7 +82,8 @@ DWORD FdObject::write(const void* buffer, DWORD size, DWORD& transferred) {
     while (transferred < size) {
         const ssize_t put = ::write(fd_, bytes + transferred, size - transferred);
         if (put < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return windows_error_from_errno(errno);
         }
         transferred += static_cast<DWORD>(put);

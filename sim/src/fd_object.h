@@ -10,7 +10,7 @@ namespace winsim {
 DWORD windows_error_from_errno(int error);
 
 class FdObject : public KernelObject {
-public:
+  public:
     // Takes ownership of `fd`: it is closed when the last handle to the object is.
     explicit FdObject(int fd, const char* type = "File") : fd_(fd), type_(type) {}
     ~FdObject() override;
@@ -24,7 +24,7 @@ public:
     DWORD write(const void* buffer, DWORD size, DWORD& transferred) override;
     DWORD flush() override;
 
-private:
+  private:
     int fd_;
     const char* type_;
 };

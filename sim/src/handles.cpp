@@ -36,7 +36,9 @@ DWORD KernelObject::write(const void*, DWORD, DWORD& transferred) {
     return ERROR_INVALID_HANDLE;
 }
 
-DWORD KernelObject::flush() { return ERROR_INVALID_HANDLE; }
+DWORD KernelObject::flush() {
+    return ERROR_INVALID_HANDLE;
+}
 
 HANDLE insert_handle(std::shared_ptr<KernelObject> object) {
     auto& handles = table();
@@ -60,7 +62,8 @@ bool remove_handle(HANDLE handle) {
         auto& handles = table();
         std::lock_guard lock(handles.mutex);
         const auto found = handles.objects.find(reinterpret_cast<std::uintptr_t>(handle));
-        if (found == handles.objects.end()) return false;
+        if (found == handles.objects.end())
+            return false;
         released = std::move(found->second);
         handles.objects.erase(found);
     }
@@ -86,49 +89,63 @@ namespace {
 thread_local DWORD thread_last_error = 0;
 }
 
-DWORD GetLastError() { return thread_last_error; }
+DWORD GetLastError() {
+    return thread_last_error;
+}
 
-void SetLastError(DWORD error) { thread_last_error = error; }
+void SetLastError(DWORD error) {
+    thread_last_error = error;
+}
 
 BOOL CloseHandle(HANDLE handle) {
     WINSIM_FAIL_IF_INJECTED("CloseHandle");
-    if (!winsim::remove_handle(handle)) return winsim::fail(ERROR_INVALID_HANDLE);
+    if (!winsim::remove_handle(handle))
+        return winsim::fail(ERROR_INVALID_HANDLE);
     return TRUE;
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read, LPOVERLAPPED) {
-    if (bytes_read != nullptr) *bytes_read = 0;
+    if (bytes_read != nullptr)
+        *bytes_read = 0;
     if (auto fault = winsim::take_fault("ReadFile")) {
-        if (fault->kind == winsim::FaultKind::fail) return winsim::fail(fault->value);
+        if (fault->kind == winsim::FaultKind::fail)
+            return winsim::fail(fault->value);
         return TRUE;  // quirk: success with zero bytes
     }
     const auto object = winsim::object_from_handle(file);
-    if (!object) return winsim::fail(ERROR_INVALID_HANDLE);
+    if (!object)
+        return winsim::fail(ERROR_INVALID_HANDLE);
     DWORD transferred = 0;
     const DWORD error = object->read(buffer, bytes_to_read, transferred);
-    if (bytes_read != nullptr) *bytes_read = transferred;
+    if (bytes_read != nullptr)
+        *bytes_read = transferred;
     return error == 0 ? TRUE : winsim::fail(error);
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written,
                LPOVERLAPPED) {
-    if (bytes_written != nullptr) *bytes_written = 0;
+    if (bytes_written != nullptr)
+        *bytes_written = 0;
     if (auto fault = winsim::take_fault("WriteFile")) {
-        if (fault->kind == winsim::FaultKind::fail) return winsim::fail(fault->value);
+        if (fault->kind == winsim::FaultKind::fail)
+            return winsim::fail(fault->value);
         return TRUE;  // quirk: success with zero bytes
     }
     const auto object = winsim::object_from_handle(file);
-    if (!object) return winsim::fail(ERROR_INVALID_HANDLE);
+    if (!object)
+        return winsim::fail(ERROR_INVALID_HANDLE);
     DWORD transferred = 0;
     const DWORD error = object->write(buffer, bytes_to_write, transferred);
-    if (bytes_written != nullptr) *bytes_written = transferred;
+    if (bytes_written != nullptr)
+        *bytes_written = transferred;
     return error == 0 ? TRUE : winsim::fail(error);
 }
 
 BOOL FlushFileBuffers(HANDLE file) {
     WINSIM_FAIL_IF_INJECTED("FlushFileBuffers");
     const auto object = winsim::object_from_handle(file);
-    if (!object) return winsim::fail(ERROR_INVALID_HANDLE);
+    if (!object)
+        return winsim::fail(ERROR_INVALID_HANDLE);
     const DWORD error = object->flush();
     return error == 0 ? TRUE : winsim::fail(error);
 }

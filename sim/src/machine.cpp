@@ -2,13 +2,13 @@
 
 #include <winsim/testing.h>
 
-#include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace winsim {
 namespace {
@@ -22,24 +22,27 @@ std::string default_machine_directory() {
 
 // An exclusive advisory lock on the machine, held for the lifetime of the object.
 class MachineLock {
-public:
+  public:
     MachineLock() {
         fd_ = ::open((machine_directory() + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+        if (fd_ >= 0)
+            ::flock(fd_, LOCK_EX);
     }
     ~MachineLock() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     MachineLock(const MachineLock&) = delete;
     MachineLock& operator=(const MachineLock&) = delete;
 
-private:
+  private:
     int fd_ = -1;
 };
 
 nlohmann::json load(const std::string& path) {
     std::ifstream in(path);
-    if (!in) return nlohmann::json::object();
+    if (!in)
+        return nlohmann::json::object();
     std::stringstream text;
     text << in.rdbuf();
     auto parsed = nlohmann::json::parse(text.str(), nullptr, false);
@@ -50,7 +53,8 @@ nlohmann::json load(const std::string& path) {
 
 std::string machine_directory() {
     const char* named = std::getenv("WINSIM_MACHINE");
-    std::string directory = named != nullptr && *named != '\0' ? named : default_machine_directory();
+    std::string directory =
+        named != nullptr && *named != '\0' ? named : default_machine_directory();
     std::error_code ignored;
     std::filesystem::create_directories(directory, ignored);
     return directory;
@@ -61,7 +65,8 @@ void update_machine_state(std::string_view name,
     MachineLock lock;
     const std::string path = machine_directory() + "/" + std::string(name);
     nlohmann::json state = load(path);
-    if (!change(state)) return;
+    if (!change(state))
+        return;
     // Written beside and renamed, so that a reader without the lock never sees half a file.
     const std::string temporary = path + ".tmp" + std::to_string(::getpid());
     {

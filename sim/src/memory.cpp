@@ -33,7 +33,8 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    if ((flags & LMEM_ZEROINIT) != 0) std::memset(block, 0, bytes == 0 ? 1 : bytes);
+    if ((flags & LMEM_ZEROINIT) != 0)
+        std::memset(block, 0, bytes == 0 ? 1 : bytes);
     auto& local = heap();
     std::lock_guard lock(local.mutex);
     local.blocks.insert(block);
@@ -41,7 +42,8 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
 }
 
 HLOCAL LocalFree(HLOCAL memory) {
-    if (memory == nullptr) return nullptr;
+    if (memory == nullptr)
+        return nullptr;
     auto& local = heap();
     {
         std::lock_guard lock(local.mutex);

@@ -62,7 +62,8 @@ DWORD FormatMessageW(DWORD flags, LPCVOID, DWORD message_id, DWORD, LPWSTR buffe
     }
     std::u16string_view text;
     for (const auto& [id, message] : kSystemMessages) {
-        if (id == message_id) text = message;
+        if (id == message_id)
+            text = message;
     }
     if (text.empty()) {
         SetLastError(ERROR_MR_MID_NOT_FOUND);
@@ -73,7 +74,8 @@ DWORD FormatMessageW(DWORD flags, LPCVOID, DWORD message_id, DWORD, LPWSTR buffe
     const auto length = static_cast<DWORD>(full.size());
     if ((flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
         auto* block = static_cast<WCHAR*>(LocalAlloc(LMEM_FIXED, (length + 1) * sizeof(WCHAR)));
-        if (block == nullptr) return 0;
+        if (block == nullptr)
+            return 0;
         std::memcpy(block, full.c_str(), (length + 1) * sizeof(WCHAR));
         *reinterpret_cast<LPWSTR*>(buffer) = block;
         return length;

@@ -11,7 +11,7 @@ namespace winsim {
 // Every object a handle can refer to. The I/O calls dispatch here; an object that does not
 // support an operation answers with the error Windows gives for a wrong handle type.
 class KernelObject {
-public:
+  public:
     virtual ~KernelObject() = default;
     virtual const char* type_name() const = 0;
 

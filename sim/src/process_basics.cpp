@@ -2,14 +2,18 @@
 
 #include <winsim/kernel.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <thread>
-#include <unistd.h>
 
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(::getpid());
+}
 
 // The pseudo-handle Windows returns: it is never in the handle table and needs no closing.
-HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
+HANDLE GetCurrentProcess() {
+    return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+}
 
 void Sleep(DWORD milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

@@ -70,11 +70,13 @@ std::u16string utf16_from_wtf8(std::string_view bytes) {
         bool valid = length > 0 && i + length <= bytes.size();
         for (int k = 1; valid && k < length; ++k) {
             const auto next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80) valid = false;
+            if ((next & 0xC0) != 0x80)
+                valid = false;
             c = (c << 6) | (next & 0x3F);
         }
         const char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (valid && (c < minimum[length] || c > 0x10FFFF)) valid = false;
+        if (valid && (c < minimum[length] || c > 0x10FFFF))
+            valid = false;
         if (!valid) {
             out += u'\uFFFD';
             ++i;

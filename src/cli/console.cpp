@@ -11,13 +11,15 @@ namespace {
 std::expected<void, std::uint32_t> write_all(DWORD which, std::string_view bytes) {
     // The standard handle belongs to the process; it is borrowed, never closed here.
     const HANDLE handle = GetStdHandle(which);
-    if (!is_valid_handle(handle)) return {};
+    if (!is_valid_handle(handle))
+        return {};
     while (!bytes.empty()) {
         const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         DWORD written = 0;
         if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr))
             return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
-        if (written == 0) return std::unexpected(static_cast<std::uint32_t>(ERROR_NO_DATA));
+        if (written == 0)
+            return std::unexpected(static_cast<std::uint32_t>(ERROR_NO_DATA));
         bytes.remove_prefix(written);
     }
     // A console or pipe has nothing to flush; FlushFileBuffers only matters for a file.

@@ -7,9 +7,9 @@ namespace {
 
 // An operation whose implementation has not landed in this build.
 std::int32_t unsupported_operation() {
-    const Failure failure = fixed_failure(
-        "unsupported_operation", "This operation is not available in this build.",
-        exit_code::internal);
+    const Failure failure =
+        fixed_failure("unsupported_operation", "This operation is not available in this build.",
+                      exit_code::internal);
     print_error_line(failure);
     return failure.exit_code;
 }
@@ -29,7 +29,9 @@ struct Operations {
 
 }  // namespace
 
-std::int32_t dispatch(const Command& command) { return std::visit(Operations{}, command); }
+std::int32_t dispatch(const Command& command) {
+    return std::visit(Operations{}, command);
+}
 
 std::int32_t run_program(std::span<const WideString> arguments) {
     const auto command = parse_command_line(arguments);

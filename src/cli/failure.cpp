@@ -15,7 +15,8 @@ std::string system_error_text(std::uint32_t os_error) {
     const DWORD length =
         FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                        os_error, 0, buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
-    if (length == 0) return "Unknown error " + std::to_string(os_error);
+    if (length == 0)
+        return "Unknown error " + std::to_string(os_error);
     std::string text = narrow_lossy(WideView(buffer, length));
     // System texts end with a line break (and sometimes a space before it).
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
@@ -32,7 +33,8 @@ std::string error_line(const Failure& failure) {
     JsonWriter writer;
     writer.begin_object().key("code").string(failure.code).key("message").string(failure.message);
     writer.end_object();
-    if (auto line = std::move(writer).finish()) return std::move(*line);
+    if (auto line = std::move(writer).finish())
+        return std::move(*line);
     std::string fallback = R"({"code":"serialization_failed","message":)";
     append_json_string_unchecked(fallback, failure.message);
     fallback += '}';

@@ -34,7 +34,9 @@ using Result = std::expected<T, Failure>;
 Failure fixed_failure(std::string_view code, std::string_view message, std::int32_t exit_code);
 
 namespace detail {
-inline void append_piece(std::string& out, std::string_view text) { out += text; }
+inline void append_piece(std::string& out, std::string_view text) {
+    out += text;
+}
 inline void append_piece(std::string& out, std::integral auto number) {
     out += std::to_string(number);
 }

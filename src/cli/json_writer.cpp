@@ -24,14 +24,17 @@ bool is_valid_utf8(std::string_view text) {
         } else {
             return false;
         }
-        if (i + length > text.size()) return false;
+        if (i + length > text.size())
+            return false;
         for (std::size_t k = 1; k < length; ++k) {
             const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
+            if ((next & 0xC0) != 0x80)
+                return false;
             c = (c << 6) | (next & 0x3F);
         }
         constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (c < kMinimum[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+        if (c < kMinimum[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
         i += length;
     }
     return true;
@@ -45,13 +48,27 @@ void append_json_string_unchecked(std::string& out, std::string_view text) {
     for (const char byte : text) {
         const auto c = static_cast<unsigned char>(byte);
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\f': out += "\\f"; break;
-            case '\r': out += "\\r"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
             default:
                 if (c < 0x20) {
                     out += "\\u00";
@@ -66,7 +83,8 @@ void append_json_string_unchecked(std::string& out, std::string_view text) {
 }
 
 bool append_json_string(std::string& out, std::string_view text) {
-    if (!is_valid_utf8(text)) return false;
+    if (!is_valid_utf8(text))
+        return false;
     append_json_string_unchecked(out, text);
     return true;
 }
@@ -77,7 +95,8 @@ void JsonWriter::before_value() {
         return;
     }
     if (!first_in_container_.empty()) {
-        if (!first_in_container_.back()) out_ += ',';
+        if (!first_in_container_.back())
+            out_ += ',';
         first_in_container_.back() = false;
     }
 }
@@ -120,7 +139,8 @@ JsonWriter& JsonWriter::key(std::string_view name) {
 JsonWriter& JsonWriter::string(std::string_view utf8) {
     before_value();
     if (!append_json_string(out_, utf8)) {
-        if (error_.empty()) error_ = "string contains invalid UTF-8 characters";
+        if (error_.empty())
+            error_ = "string contains invalid UTF-8 characters";
         out_ += "\"\"";
     }
     return *this;
@@ -131,7 +151,8 @@ JsonWriter& JsonWriter::path(WideView native) {
     if (!text) {
         before_value();
         out_ += "\"\"";
-        if (error_.empty()) error_ = "path contains invalid UTF-8 characters";
+        if (error_.empty())
+            error_ = "path contains invalid UTF-8 characters";
         return *this;
     }
     return string(*text);
@@ -156,7 +177,8 @@ JsonWriter& JsonWriter::boolean(bool value) {
 }
 
 std::expected<std::string, std::string> JsonWriter::finish() && {
-    if (!error_.empty()) return std::unexpected(std::move(error_));
+    if (!error_.empty())
+        return std::unexpected(std::move(error_));
     return std::move(out_);
 }
 

@@ -23,7 +23,7 @@ void append_json_string_unchecked(std::string& out, std::string_view text);
 // Builds one compact document. Members come out in the order they are written; the first error
 // (text that cannot be written) is kept and reported by `finish`.
 class JsonWriter {
-public:
+  public:
     JsonWriter& begin_object();
     JsonWriter& end_object();
     JsonWriter& begin_array();
@@ -39,7 +39,7 @@ public:
     // The document, or the writer's description of what could not be written.
     std::expected<std::string, std::string> finish() &&;
 
-private:
+  private:
     void before_value();
 
     std::string out_;

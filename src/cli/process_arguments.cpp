@@ -14,7 +14,8 @@ Result<std::vector<WideString>> process_arguments() {
             os_failure("command_line_unavailable", "Could not read the process command line."));
     }
     std::vector<WideString> arguments;
-    for (int k = 1; k < count; ++k) arguments.emplace_back(argv.get()[k]);
+    for (int k = 1; k < count; ++k)
+        arguments.emplace_back(argv.get()[k]);
     return arguments;
 }
 

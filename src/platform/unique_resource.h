@@ -11,7 +11,7 @@ namespace quarvel {
 
 template <class Traits>
 class UniqueResource {
-public:
+  public:
     using Value = typename Traits::Value;
 
     UniqueResource() = default;
@@ -20,7 +20,8 @@ public:
 
     UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
     UniqueResource& operator=(UniqueResource&& other) noexcept {
-        if (this != &other) reset(other.release());
+        if (this != &other)
+            reset(other.release());
         return *this;
     }
     UniqueResource(const UniqueResource&) = delete;
@@ -48,7 +49,7 @@ public:
         return &value_;
     }
 
-private:
+  private:
     Value value_ = Traits::empty();
 };
 
@@ -70,7 +71,9 @@ struct LocalMemoryTraits {
     using Value = T*;
     static Value empty() { return nullptr; }
     static bool is_valid(Value memory) { return memory != nullptr; }
-    static void close(Value memory) { LocalFree(const_cast<void*>(static_cast<const void*>(memory))); }
+    static void close(Value memory) {
+        LocalFree(const_cast<void*>(static_cast<const void*>(memory)));
+    }
 };
 // Memory that Windows allocated for the caller and that LocalFree releases.
 template <class T>

@@ -5,8 +5,12 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool is_high_surrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low_surrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool is_high_surrogate(char32_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool is_low_surrogate(char32_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 void append_utf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -36,7 +40,8 @@ bool narrow_into(std::string& out, WideView text, bool strict) {
             const char32_t low = static_cast<char16_t>(text[++i]);
             append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
-            if (strict) return false;
+            if (strict)
+                return false;
             append_utf8(out, kReplacement);
         } else {
             append_utf8(out, unit);
@@ -55,7 +60,8 @@ std::string narrow_lossy(WideView text) {
 
 std::optional<std::string> narrow_strict(WideView text) {
     std::string out;
-    if (!narrow_into(out, text, true)) return std::nullopt;
+    if (!narrow_into(out, text, true))
+        return std::nullopt;
     return out;
 }
 

@@ -3,7 +3,9 @@
 // simulated host (sim/include) everywhere else. No other file includes a platform header.
 
 #ifdef _WIN32
+// windows.h first: the other SDK headers rely on what it declares.
 #include <windows.h>
+
 #include <aclapi.h>
 #include <bcrypt.h>
 #include <lm.h>

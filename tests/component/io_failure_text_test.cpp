@@ -30,7 +30,8 @@ TEST(IoFailureText, UsesWindowsWordingForTheErrorsTheProgramReports) {
         {1332, "No mapping between account names and security IDs was done."},
         {1337, "The security ID structure is invalid."},
     };
-    for (const auto& c : cases) EXPECT_EQ(system_error_text(c.error), c.text) << c.error;
+    for (const auto& c : cases)
+        EXPECT_EQ(system_error_text(c.error), c.text) << c.error;
 }
 
 TEST(IoFailureText, UnknownNumberStillGivesASentence) {

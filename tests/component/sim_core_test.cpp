@@ -15,7 +15,7 @@ namespace quarvel {
 namespace {
 
 class SimCore : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { winsim::clear_faults(); }
 };
 
@@ -77,7 +77,8 @@ TEST_F(SimCore, CommandLineSplitFailureIsReportedWithoutLeaks) {
     const auto arguments = cli::process_arguments();
     ASSERT_FALSE(arguments.has_value());
     EXPECT_EQ(arguments.error().code, "command_line_unavailable");
-    EXPECT_EQ(arguments.error().message, "Could not read the process command line. Windows error 8.");
+    EXPECT_EQ(arguments.error().message,
+              "Could not read the process command line. Windows error 8.");
     EXPECT_EQ(arguments.error().exit_code, 70);
     EXPECT_TRUE(cli::process_arguments().has_value());
     EXPECT_EQ(winsim::outstanding_local_allocations(), before);

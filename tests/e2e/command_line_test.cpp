@@ -87,7 +87,8 @@ TEST(CommandLine, MalformedCommandLinesGiveTheirMessageAndExitCode64) {
     for (const auto& rejected : cases) {
         const auto outcome = run_program(rejected.arguments);
         std::string shown;
-        for (const auto& argument : rejected.arguments) shown += "[" + argument + "]";
+        for (const auto& argument : rejected.arguments)
+            shown += "[" + argument + "]";
         EXPECT_EQ(outcome.exit_code, 64) << shown;
         EXPECT_EQ(outcome.standard_output, "") << shown;
         EXPECT_EQ(outcome.standard_error, invalid_request_line(rejected.message)) << shown;

@@ -9,9 +9,10 @@ namespace quarvel::testing {
 namespace {
 
 class HostOnly : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        if (lane() != "host") GTEST_SKIP() << "needs the simulated host";
+        if (lane() != "host")
+            GTEST_SKIP() << "needs the simulated host";
     }
 };
 

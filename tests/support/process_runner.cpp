@@ -1,12 +1,12 @@
 #include "support/process_runner.h"
 
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -15,7 +15,8 @@ namespace {
 
 void close_pipe(int ends[2]) {
     for (int k = 0; k < 2; ++k) {
-        if (ends[k] >= 0) ::close(ends[k]);
+        if (ends[k] >= 0)
+            ::close(ends[k]);
         ends[k] = -1;
     }
 }
@@ -28,7 +29,8 @@ ProcessOutcome run_process(const std::vector<std::string>& arguments,
     if (::pipe(input) != 0 || ::pipe(output) != 0 || ::pipe(error) != 0)
         throw std::runtime_error("pipe failed");
     const pid_t child = ::fork();
-    if (child < 0) throw std::runtime_error("fork failed");
+    if (child < 0)
+        throw std::runtime_error("fork failed");
     if (child == 0) {
         ::dup2(input[0], 0);
         ::dup2(output[1], 1);
@@ -45,7 +47,8 @@ ProcessOutcome run_process(const std::vector<std::string>& arguments,
         if (!options.working_directory.empty() && ::chdir(options.working_directory.c_str()) != 0)
             ::_exit(126);
         std::vector<char*> argv;
-        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        for (const auto& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
         ::execvp(argv[0], argv.data());
         ::_exit(127);
@@ -66,11 +69,13 @@ ProcessOutcome run_process(const std::vector<std::string>& arguments,
     int open_streams = 2;
     while (open_streams > 0) {
         if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             break;
         }
         for (int k = 0; k < 2; ++k) {
-            if (fds[k].fd < 0 || fds[k].revents == 0) continue;
+            if (fds[k].fd < 0 || fds[k].revents == 0)
+                continue;
             char buffer[65536];
             const ssize_t got = ::read(fds[k].fd, buffer, sizeof buffer);
             if (got > 0) {
@@ -91,9 +96,11 @@ ProcessOutcome run_process(const std::vector<std::string>& arguments,
 
 std::vector<std::string> program_under_test() {
     const char* exe = std::getenv("QUARVEL_EXE");
-    if (exe == nullptr) throw std::runtime_error("QUARVEL_EXE is not set");
+    if (exe == nullptr)
+        throw std::runtime_error("QUARVEL_EXE is not set");
     const std::string path(exe);
-    if (path.size() > 4 && path.substr(path.size() - 4) == ".exe") return {"wine", path};
+    if (path.size() > 4 && path.substr(path.size() - 4) == ".exe")
+        return {"wine", path};
     return {path};
 }
 

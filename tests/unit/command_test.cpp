@@ -7,7 +7,8 @@ namespace {
 
 std::vector<WideString> words(std::initializer_list<std::string_view> texts) {
     std::vector<WideString> out;
-    for (auto text : texts) out.push_back(to_wide(text));
+    for (auto text : texts)
+        out.push_back(to_wide(text));
     return out;
 }
 
@@ -27,7 +28,8 @@ TEST(ParseCommandLine, ProbeKeepsPathsAsGiven) {
 }
 
 TEST(ParseCommandLine, SetupOwnerSidIsOptional) {
-    const auto without = parse_command_line(words({"setup", "--state-dir", "d", "--status-file", "s"}));
+    const auto without =
+        parse_command_line(words({"setup", "--state-dir", "d", "--status-file", "s"}));
     ASSERT_TRUE(without.has_value());
     EXPECT_FALSE(std::get<cli::Setup>(*without).owner_sid.has_value());
     const auto with = parse_command_line(
@@ -37,16 +39,16 @@ TEST(ParseCommandLine, SetupOwnerSidIsOptional) {
 }
 
 TEST(ParseCommandLine, OptionValuesMayLookLikeOptionsOrBeEmpty) {
-    const auto parsed = parse_command_line(words({"probe", "--state-dir", "--status-file",
-                                                  "--status-file", ""}));
+    const auto parsed =
+        parse_command_line(words({"probe", "--state-dir", "--status-file", "--status-file", ""}));
     ASSERT_TRUE(parsed.has_value());
     EXPECT_EQ(std::get<cli::Probe>(*parsed).state_dir, to_wide("--status-file"));
     EXPECT_EQ(std::get<cli::Probe>(*parsed).status_file, WideString{});
 }
 
 TEST(ParseCommandLine, RunCommandKeepsLaterSeparators) {
-    const auto parsed =
-        parse_command_line(words({"run", "--state-dir", "d", "--policy", "p", "--", "cmd", "--", "x"}));
+    const auto parsed = parse_command_line(
+        words({"run", "--state-dir", "d", "--policy", "p", "--", "cmd", "--", "x"}));
     ASSERT_TRUE(parsed.has_value());
     const auto& run = std::get<cli::Run>(*parsed);
     EXPECT_EQ(run.command, (std::vector<std::string>{"cmd", "--", "x"}));
@@ -84,9 +86,8 @@ TEST(ParseCommandLine, UnpairedSurrogateIsReportedAsReplacementCharacter) {
 TEST(ParseCommandLine, NativePathsKeepUnpairedSurrogates) {
     WideString path = to_wide("C:\\a");
     path.push_back(static_cast<WCHAR>(0xD801));
-    const auto parsed = parse_command_line(
-        std::vector<WideString>{to_wide("probe"), to_wide("--state-dir"), path,
-                                to_wide("--status-file"), to_wide("s")});
+    const auto parsed = parse_command_line(std::vector<WideString>{
+        to_wide("probe"), to_wide("--state-dir"), path, to_wide("--status-file"), to_wide("s")});
     ASSERT_TRUE(parsed.has_value());
     EXPECT_EQ(std::get<cli::Probe>(*parsed).state_dir, path);
 }

@@ -8,11 +8,23 @@ namespace {
 TEST(JsonWriter, WritesCompactMembersInOrder) {
     JsonWriter writer;
     writer.begin_object()
-        .key("version").unsigned_number(1)
-        .key("list").begin_array().string("a").string("b").end_array()
-        .key("empty").begin_array().end_array()
-        .key("nested").begin_object().key("n").signed_number(-5).end_object()
-        .key("flag").boolean(false)
+        .key("version")
+        .unsigned_number(1)
+        .key("list")
+        .begin_array()
+        .string("a")
+        .string("b")
+        .end_array()
+        .key("empty")
+        .begin_array()
+        .end_array()
+        .key("nested")
+        .begin_object()
+        .key("n")
+        .signed_number(-5)
+        .end_object()
+        .key("flag")
+        .boolean(false)
         .end_object();
     EXPECT_EQ(std::move(writer).finish().value(),
               R"({"version":1,"list":["a","b"],"empty":[],"nested":{"n":-5},"flag":false})");
