@@ -52,21 +52,38 @@ struct TokenState {
     bool limited_user = false;  // LUA_TOKEN
     // Absent: the token has no default DACL.
     std::optional<std::vector<AccessEntry>> default_dacl;
-    bool primary = true;              // TokenPrimary or TokenImpersonation
-    int impersonation_level = 0;      // SECURITY_IMPERSONATION_LEVEL for impersonation tokens
+    bool primary = true;          // TokenPrimary or TokenImpersonation
+    int impersonation_level = 0;  // SECURITY_IMPERSONATION_LEVEL for impersonation tokens
 };
 
+// The JSON form, as WINSIM_TOKEN carries it:
+//   {"user": "S-1-5-21-...-1001",
+//    "groups": [{"sid": "S-1-1-0", "attributes": 7}, ...],
+//    "privileges": [{"name": "SeChangeNotifyPrivilege", "attributes": 3}, ...],
+//    "restricting_sids": [{"sid": "...", "attributes": 0}, ...],
+//    "elevated": false, "write_restricted": false, "limited_user": false,
+//    "default_dacl": null or [{"type": 0, "flags": 0, "mask": 268435456, "sid": "..."}, ...],
+//    "primary": true, "impersonation_level": 0}
+// Reading requires "user" and takes the documented defaults for every other member; a member
+// of the wrong type throws nlohmann::json::exception.
 nlohmann::json token_to_json(const TokenState& token);
 TokenState token_from_json(const nlohmann::json& value);
 
+// A restricted token: it has restricting SIDs (write-restricted or not).
+inline bool is_restricted(const TokenState& token) {
+    return !token.restricting_sids.empty();
+}
+
 // The calling process's token: the identity it was started with (WINSIM_TOKEN, JSON, set by
-// the simulated process creation calls), or the machine's interactive administrator, elevated.
+// the simulated process creation calls), or the machine's interactive administrator, elevated
+// unless the machine's accounts say otherwise. WINSIM_TOKEN stays in the environment, so a
+// child that is started without a token of its own runs as its parent, as on Windows.
 TokenState current_process_token();
 
 // A token handle's object. The state is shared by handles to the same token; duplicating a
 // token copies it.
 class TokenObject : public KernelObject {
-public:
+  public:
     explicit TokenObject(TokenState state) : state_(std::move(state)) {}
     const char* type_name() const override { return "Token"; }
 
@@ -80,9 +97,13 @@ public:
         change(state_);
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     TokenState state_;
 };
+
+// The token object of this process, made from current_process_token() on first use; every
+// OpenProcessToken of the process refers to it.
+std::shared_ptr<TokenObject> process_token_object();
 
 }  // namespace winsim

@@ -5,3 +5,5 @@
 #include <winsim/types.h>
 #include <winsim/kernel.h>
 #include <winsim/bcrypt.h>
+#include <winsim/process.h>
+#include <winsim/security.h>

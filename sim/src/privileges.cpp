@@ -1,0 +1,75 @@
+#include "privileges.h"
+
+#include <array>
+#include <cctype>
+
+namespace winsim {
+namespace {
+
+// Index + 2 is the LUID's low part (SE_CREATE_TOKEN_PRIVILEGE is 2).
+constexpr std::array<std::string_view, 35> kPrivileges = {
+    "SeCreateTokenPrivilege",
+    "SeAssignPrimaryTokenPrivilege",
+    "SeLockMemoryPrivilege",
+    "SeIncreaseQuotaPrivilege",
+    "SeMachineAccountPrivilege",
+    "SeTcbPrivilege",
+    "SeSecurityPrivilege",
+    "SeTakeOwnershipPrivilege",
+    "SeLoadDriverPrivilege",
+    "SeSystemProfilePrivilege",
+    "SeSystemtimePrivilege",
+    "SeProfileSingleProcessPrivilege",
+    "SeIncreaseBasePriorityPrivilege",
+    "SeCreatePagefilePrivilege",
+    "SeCreatePermanentPrivilege",
+    "SeBackupPrivilege",
+    "SeRestorePrivilege",
+    "SeShutdownPrivilege",
+    "SeDebugPrivilege",
+    "SeAuditPrivilege",
+    "SeSystemEnvironmentPrivilege",
+    "SeChangeNotifyPrivilege",
+    "SeRemoteShutdownPrivilege",
+    "SeUndockPrivilege",
+    "SeSyncAgentPrivilege",
+    "SeEnableDelegationPrivilege",
+    "SeManageVolumePrivilege",
+    "SeImpersonatePrivilege",
+    "SeCreateGlobalPrivilege",
+    "SeTrustedCredManAccessPrivilege",
+    "SeRelabelPrivilege",
+    "SeIncreaseWorkingSetPrivilege",
+    "SeTimeZonePrivilege",
+    "SeCreateSymbolicLinkPrivilege",
+    "SeDelegateSessionUserImpersonatePrivilege",
+};
+constexpr DWORD kFirstLuid = 2;
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t k = 0; k < a.size(); ++k)
+        if (std::tolower(static_cast<unsigned char>(a[k])) !=
+            std::tolower(static_cast<unsigned char>(b[k])))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+std::optional<LUID> privilege_luid(std::string_view name) {
+    for (std::size_t k = 0; k < kPrivileges.size(); ++k)
+        if (equal_ignoring_case(kPrivileges[k], name))
+            return LUID{static_cast<DWORD>(k) + kFirstLuid, 0};
+    return std::nullopt;
+}
+
+std::optional<std::string> privilege_name(LUID luid) {
+    if (luid.HighPart != 0 || luid.LowPart < kFirstLuid ||
+        luid.LowPart - kFirstLuid >= kPrivileges.size())
+        return std::nullopt;
+    return std::string(kPrivileges[luid.LowPart - kFirstLuid]);
+}
+
+}  // namespace winsim
