@@ -82,6 +82,9 @@ struct ACCESS_DENIED_ACE {
 
 // ------------------------------------------------------------------ access rights
 
+using ACCESS_MASK = DWORD;
+using PACCESS_MASK = ACCESS_MASK*;
+
 #define DELETE 0x00010000u
 #define READ_CONTROL 0x00020000u
 #define WRITE_DAC 0x00040000u
