@@ -47,4 +47,39 @@ std::size_t outstanding_local_allocations();
 // The directory of the simulated machine this process uses.
 std::string machine_directory();
 
+// ---------------------------------------------------------------- identities
+// Tokens travel as JSON text in the form documented in sim/src/token.h:
+//   {"user": "S-1-5-21-...-1001", "groups": [{"sid": "S-1-1-0", "attributes": 7}, ...],
+//    "privileges": [{"name": "SeChangeNotifyPrivilege", "attributes": 3}, ...],
+//    "restricting_sids": [...], "elevated": false, "write_restricted": false,
+//    "limited_user": false, "default_dacl": null or [{"type": 0, "flags": 0,
+//    "mask": 268435456, "sid": "..."}], "primary": true, "impersonation_level": 0}
+// A process runs as the token in its environment variable WINSIM_TOKEN (kTokenVariable);
+// without one it is the machine's interactive administrator, elevated. To start a child as
+// another identity, put the JSON of its token into the child's WINSIM_TOKEN.
+inline constexpr const char* kTokenVariable = "WINSIM_TOKEN";
+
+// The token of a fresh sign-in of the local account `name` (a new logon session); "" when the
+// machine has no such account. An administrator's token is filtered unless `elevated`.
+std::string account_token_json(std::string_view name, bool elevated = false);
+// The interactive administrator's token, elevated or filtered (Administrators deny-only,
+// standard-user privileges).
+std::string administrator_token_json(bool elevated);
+// Whether processes started from a shell run elevated (the machine's default: true).
+void set_interactive_elevation(bool elevated);
+
+// From now on this process runs as the token: OpenProcessToken and the access checks see it.
+void set_process_token_json(std::string_view token_json);
+// A handle to a new token object with this state, in this process's handle table.
+HANDLE create_token_handle(std::string_view token_json);
+
+// The machine's account store ("accounts.json" in the machine directory) as JSON text.
+std::string accounts_json();
+// A local group or user of that name, made when missing; returns its SID text.
+std::string ensure_local_group(std::string_view name);
+std::string ensure_local_user(std::string_view name, std::string_view password);
+// Adds a member (by SID text) to a local group, or removes it.
+void add_local_group_member(std::string_view group, std::string_view member_sid);
+void remove_local_group_member(std::string_view group, std::string_view member_sid);
+
 }  // namespace winsim
