@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "faults.h"
 #include "wtf8.h"
 
@@ -171,3 +172,11 @@ LPWSTR* CommandLineToArgvW(LPCWSTR command_line, int* argument_count) {
     *argument_count = static_cast<int>(arguments.size());
     return pointers;
 }
+
+namespace winsim {
+
+std::vector<std::u16string> split_windows_command_line(std::u16string_view line) {
+    return split_command_line(line);
+}
+
+}  // namespace winsim

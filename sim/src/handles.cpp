@@ -3,10 +3,12 @@
 #include <winsim/kernel.h>
 #include <winsim/testing.h>
 
+#include <algorithm>
 #include <mutex>
 #include <unordered_map>
 
 #include "faults.h"
+#include "handle_inheritance.h"
 
 namespace winsim {
 namespace {
@@ -21,6 +23,14 @@ struct HandleTable {
 
 HandleTable& table() {
     static HandleTable instance;
+    // A child finds the handles it inherited under the values its creator used.
+    static std::once_flag adopted;
+    std::call_once(adopted, [] {
+        for (auto& inherited : adopt_inherited_handles()) {
+            instance.next = std::max(instance.next, inherited.value + 4);
+            instance.objects.emplace(inherited.value, std::move(inherited.object));
+        }
+    });
     return instance;
 }
 

@@ -1,0 +1,92 @@
+#pragma once
+// Processes, their primary threads, waiting, exit codes, anonymous pipes and handle
+// inheritance in the simulated host.
+//
+// A simulated process is a POSIX process. Every child waits before it runs its program until
+// its creator lets it go (at once, or at ResumeThread when created suspended), so the creator
+// finishes its bookkeeping first. Handles marked inheritable reach a child created with
+// bInheritHandles TRUE under the same handle values; the standard handles of STARTUPINFOW
+// become the child's descriptors 0, 1 and 2.
+
+#include <winsim/security_attributes.h>
+#include <winsim/types.h>
+
+#define CREATE_SUSPENDED 0x00000004u
+#define CREATE_UNICODE_ENVIRONMENT 0x00000400u
+#define CREATE_NO_WINDOW 0x08000000u
+#define STARTF_USESTDHANDLES 0x00000100u
+#define STILL_ACTIVE 259u
+#define HANDLE_FLAG_INHERIT 0x00000001u
+#define ERROR_BAD_EXE_FORMAT 193L
+
+struct STARTUPINFOW {
+    DWORD cb;
+    LPWSTR lpReserved;
+    LPWSTR lpDesktop;
+    LPWSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+};
+using LPSTARTUPINFOW = STARTUPINFOW*;
+static_assert(sizeof(STARTUPINFOW) == 104);
+
+struct PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+};
+using LPPROCESS_INFORMATION = PROCESS_INFORMATION*;
+static_assert(sizeof(PROCESS_INFORMATION) == 24);
+
+// The program is the application name, or else the first word of the command line; either may
+// be a Windows path (C:\..., Z:\..., relative) or a path of the host system, and a bare name is
+// looked up in PATH. The child receives the command line exactly (GetCommandLineW) and, as its
+// POSIX arguments, the command line split by the CommandLineToArgvW rule. The current directory
+// is mapped the same way. Failures: ERROR_FILE_NOT_FOUND (no such program),
+// ERROR_ACCESS_DENIED (a directory or not executable), ERROR_DIRECTORY (bad current directory).
+BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
+                    LPSECURITY_ATTRIBUTES process_attributes,
+                    LPSECURITY_ATTRIBUTES thread_attributes, BOOL inherit_handles,
+                    DWORD creation_flags, LPVOID environment, LPCWSTR current_directory,
+                    LPSTARTUPINFOW startup_info, LPPROCESS_INFORMATION process_information);
+
+// Process handles: signalled once the process has ended. Thread handles: signalled with their
+// process. Returns WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED (ERROR_INVALID_HANDLE).
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+
+// STILL_ACTIVE while the process runs; afterwards the full 32-bit code of ExitProcess or
+// TerminateProcess.
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code);
+
+// Ends the process at once (it does not wait). Fails with ERROR_ACCESS_DENIED once the process
+// has ended, as Windows does.
+BOOL TerminateProcess(HANDLE process, UINT exit_code);
+
+// Records the full 32-bit code for whoever holds a handle to this process, then ends it.
+[[noreturn]] void ExitProcess(UINT exit_code);
+
+// Lets a suspended child run. Returns the previous suspend count (1, then 0), or 0xFFFFFFFF.
+DWORD ResumeThread(HANDLE thread);
+
+DWORD GetProcessId(HANDLE process);
+
+// Anonymous pipe: POSIX pipe ends, inheritable when the attributes say so.
+BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attributes,
+                DWORD size);
+
+// Only HANDLE_FLAG_INHERIT is supported.
+BOOL SetHandleInformation(HANDLE handle, DWORD mask, DWORD flags);
+BOOL GetHandleInformation(HANDLE handle, LPDWORD flags);

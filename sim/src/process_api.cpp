@@ -1,0 +1,115 @@
+// The kernel32 process calls of the simulated host.
+
+#include <winsim/kernel.h>
+#include <winsim/process.h>
+
+#include <unistd.h>
+
+#include "exit_record.h"
+#include "faults.h"
+#include "object.h"
+#include "process_launch.h"
+#include "process_object.h"
+#include "waitable.h"
+
+namespace {
+
+// Takes the armed fault of a creation call: a failure ends the call, a quirk shapes its result.
+std::optional<winsim::LaunchQuirk> creation_fault(std::string_view function, bool& failed) {
+    failed = false;
+    const auto fault = winsim::take_fault(function);
+    if (!fault) return std::nullopt;
+    if (fault->kind == winsim::FaultKind::fail) {
+        failed = true;
+        SetLastError(fault->value);
+        return std::nullopt;
+    }
+    return static_cast<winsim::LaunchQuirk>(fault->value);
+}
+
+}  // namespace
+
+BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line, LPSECURITY_ATTRIBUTES,
+                    LPSECURITY_ATTRIBUTES, BOOL inherit_handles, DWORD creation_flags,
+                    LPVOID environment, LPCWSTR current_directory, LPSTARTUPINFOW startup_info,
+                    LPPROCESS_INFORMATION process_information) {
+    bool failed = false;
+    const auto quirk = creation_fault("CreateProcessW", failed);
+    if (failed) return FALSE;
+    winsim::ProcessLaunch launch;
+    launch.application_name = application_name;
+    launch.command_line = command_line;
+    launch.inherit_handles = inherit_handles;
+    launch.creation_flags = creation_flags;
+    launch.environment = environment;
+    launch.current_directory = current_directory;
+    launch.startup_info = startup_info;
+    launch.process_information = process_information;
+    launch.quirk = quirk.value_or(winsim::LaunchQuirk::none);
+    return winsim::launch_process(launch);
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    if (auto fault = winsim::take_fault("WaitForSingleObject")) {
+        if (fault->kind == winsim::FaultKind::fail) {
+            SetLastError(fault->value);
+            return WAIT_FAILED;
+        }
+        return fault->value;  // quirk: the given wait result
+    }
+    // Held for the whole wait: another thread may close the handle meanwhile.
+    const auto object = winsim::object_from_handle(handle);
+    auto* waitable = dynamic_cast<winsim::Waitable*>(object.get());
+    if (waitable == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    return waitable->wait(milliseconds);
+}
+
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
+    WINSIM_FAIL_IF_INJECTED("GetExitCodeProcess");
+    const auto object = winsim::object_as<winsim::ProcessObject>(process);
+    if (!object || exit_code == nullptr) return winsim::fail(ERROR_INVALID_HANDLE);
+    auto& child = object->child();
+    *exit_code = child.has_ended() ? child.exit_code() : STILL_ACTIVE;
+    return TRUE;
+}
+
+BOOL TerminateProcess(HANDLE process, UINT exit_code) {
+    WINSIM_FAIL_IF_INJECTED("TerminateProcess");
+    const auto object = winsim::object_as<winsim::ProcessObject>(process);
+    if (!object) return winsim::fail(ERROR_INVALID_HANDLE);
+    if (!object->child().terminate(exit_code)) return winsim::fail(ERROR_ACCESS_DENIED);
+    return TRUE;
+}
+
+void ExitProcess(UINT exit_code) {
+    // Codes that fit in the POSIX exit status need no record.
+    if (exit_code > 0xFF) winsim::record_exit_code(::getpid(), exit_code);
+    ::_exit(static_cast<int>(exit_code & 0xFF));
+}
+
+DWORD ResumeThread(HANDLE thread) {
+    if (auto fault = winsim::take_fault("ResumeThread")) {
+        if (fault->kind == winsim::FaultKind::fail) {
+            SetLastError(fault->value);
+            return 0xFFFFFFFF;
+        }
+    }
+    const auto object = winsim::object_as<winsim::ThreadObject>(thread);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0xFFFFFFFF;
+    }
+    return object->child().release_gate();
+}
+
+DWORD GetProcessId(HANDLE process) {
+    const auto object = winsim::object_as<winsim::ProcessObject>(process);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return static_cast<DWORD>(object->child().pid());
+}

@@ -1,0 +1,20 @@
+#pragma once
+// The environment block a new process starts with.
+
+#include <winsim/types.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace winsim {
+
+// "NAME=value" entries: the caller's environment block (UTF-16 with CREATE_UNICODE_ENVIRONMENT,
+// else 8-bit) or, without one, this process's environment; then the simulated host's own
+// variables: the machine, `overrides` (which replace entries of the same name). Variables
+// that only concern this process (armed faults) are left out.
+std::vector<std::string> child_environment(
+    const void* block, bool unicode,
+    const std::vector<std::pair<std::string, std::string>>& overrides);
+
+}  // namespace winsim

@@ -1,0 +1,231 @@
+#include "process_launch.h"
+
+#include <winsim/kernel.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <mutex>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "command_line.h"
+#include "exit_record.h"
+#include "fd_object.h"
+#include "handle_inheritance.h"
+#include "object.h"
+#include "process_environment.h"
+#include "process_object.h"
+#include "process_program.h"
+#include "wtf8.h"
+
+namespace winsim {
+namespace {
+
+constexpr int kClosed = -1;      // the child gets no descriptor here
+constexpr int kUnchanged = -2;   // the child keeps this process's descriptor
+constexpr std::size_t kMaxInherited = 256;
+
+// Everything the child needs, prepared before fork: after fork in a threaded process the child
+// may only make async-signal-safe calls, so it allocates nothing.
+struct ChildPlan {
+    std::string program;
+    std::vector<std::string> arguments;
+    std::vector<std::string> environment;
+    std::string directory;  // empty: keep this process's
+    std::array<int, 3> standard{kUnchanged, kUnchanged, kUnchanged};
+    std::vector<int> inherited;  // become descriptors 3, 4, ...
+};
+
+void ignore_broken_pipes() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+}
+
+int standard_descriptor(HANDLE handle, bool inherit_handles) {
+    if (!inherit_handles || handle == nullptr || !is_inheritable(handle)) return kClosed;
+    const auto object = std::dynamic_pointer_cast<FdObject>(object_from_handle(handle));
+    return object ? object->fd() : kClosed;
+}
+
+std::u16string command_line_text(const ProcessLaunch& launch) {
+    if (launch.command_line != nullptr) return launch.command_line;
+    return launch.application_name;
+}
+
+// Runs in the child between fork and exec: waits at the gate, arranges the descriptors and
+// starts the program. Only async-signal-safe calls.
+[[noreturn]] void become_child(int gate, int report, const ChildPlan& plan, char* const* argv,
+                               char* const* envp) {
+    ::setpgid(0, 0);
+
+    // First the descriptors: a copy of another child's gate or of a pipe end kept here while
+    // waiting would hold that pipe open. Everything is copied out of the way, then placed.
+    constexpr int kAbove = 1000;
+    int standard[3];
+    for (int k = 0; k < 3; ++k)
+        standard[k] = plan.standard[k] >= 0 ? ::fcntl(plan.standard[k], F_DUPFD, kAbove)
+                                            : plan.standard[k];
+    const std::size_t count = std::min<std::size_t>(plan.inherited.size(), kMaxInherited);
+    int inherited[kMaxInherited];
+    for (std::size_t k = 0; k < count; ++k) inherited[k] = ::fcntl(plan.inherited[k], F_DUPFD, kAbove);
+    const int report_copy = ::fcntl(report, F_DUPFD, kAbove);
+    const int gate_copy = ::fcntl(gate, F_DUPFD, kAbove);
+
+    for (int k = 0; k < 3; ++k) {
+        if (standard[k] >= 0)
+            ::dup2(standard[k], k);
+        else if (standard[k] == kClosed)
+            ::close(k);
+    }
+    for (std::size_t k = 0; k < count; ++k) ::dup2(inherited[k], 3 + static_cast<int>(k));
+    const int report_fd = 3 + static_cast<int>(count);
+    const int gate_fd = report_fd + 1;
+    ::dup2(report_copy, report_fd);
+    ::dup2(gate_copy, gate_fd);
+    ::fcntl(report_fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(gate_fd, F_SETFD, FD_CLOEXEC);
+    ::close_range(static_cast<unsigned>(gate_fd) + 1, ~0U, 0);
+
+    char go = 0;
+    ssize_t got;
+    do got = ::read(gate_fd, &go, 1);
+    while (got < 0 && errno == EINTR);
+    if (got != 1) ::_exit(1);  // every holder of the creator's handles let go unresumed
+
+    // The simulated host ignores SIGPIPE and threads may block signals; a program starts
+    // with neither.
+    ::signal(SIGPIPE, SIG_DFL);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    if (!plan.directory.empty() && ::chdir(plan.directory.c_str()) != 0) {
+        const int error = errno;
+        ::signal(SIGPIPE, SIG_IGN);  // the creator may no longer listen
+        [[maybe_unused]] const auto written = ::write(report_fd, &error, sizeof error);
+        ::_exit(127);
+    }
+    ::execve(plan.program.c_str(), argv, envp);
+    const int error = errno;
+    ::signal(SIGPIPE, SIG_IGN);
+    [[maybe_unused]] const auto written = ::write(report_fd, &error, sizeof error);
+    ::_exit(127);
+}
+
+std::vector<char*> pointers_to(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (auto& text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Reads the errno that the child reports when it could not start its program; 0 when it did.
+int read_start_error(int report) {
+    int error = 0;
+    ssize_t got;
+    do got = ::read(report, &error, sizeof error);
+    while (got < 0 && errno == EINTR);
+    return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
+}  // namespace
+
+BOOL launch_process(const ProcessLaunch& launch) {
+    if ((launch.application_name == nullptr && launch.command_line == nullptr) ||
+        launch.startup_info == nullptr || launch.process_information == nullptr)
+        return fail(ERROR_INVALID_PARAMETER);
+    ignore_broken_pipes();
+    if (launch.quirk == LaunchQuirk::null_process_handle) {
+        *launch.process_information = {};
+        return TRUE;
+    }
+
+    const std::u16string line = command_line_text(launch);
+    const auto words = split_windows_command_line(line);
+    const std::u16string program_name =
+        launch.application_name != nullptr ? std::u16string(launch.application_name) : words.front();
+
+    ChildPlan plan;
+    const auto program = resolve_program(program_name);
+    if (const auto* error = std::get_if<DWORD>(&program)) return fail(*error);
+    plan.program = std::get<std::string>(program);
+    if (launch.current_directory != nullptr) {
+        const auto directory = resolve_directory(launch.current_directory);
+        if (const auto* error = std::get_if<DWORD>(&directory)) return fail(*error);
+        plan.directory = std::get<std::string>(directory);
+    }
+    for (const auto& word : words) plan.arguments.push_back(wtf8_from_utf16(word));
+
+    const auto& startup = *launch.startup_info;
+    if ((startup.dwFlags & STARTF_USESTDHANDLES) != 0) {
+        plan.standard = {standard_descriptor(startup.hStdInput, launch.inherit_handles),
+                         standard_descriptor(startup.hStdOutput, launch.inherit_handles),
+                         standard_descriptor(startup.hStdError, launch.inherit_handles)};
+    }
+    auto variables = launch.host_variables;
+    variables.emplace_back("WINSIM_COMMAND_LINE", wtf8_from_utf16(line));
+    if (launch.inherit_handles) {
+        std::ostringstream passed;
+        for (const auto& handle : inheritable_descriptors()) {
+            if (plan.inherited.size() == kMaxInherited) break;
+            if (!plan.inherited.empty()) passed << ',';
+            passed << std::hex << handle.value << '=' << std::dec << 3 + plan.inherited.size() << ':'
+                   << handle.type;
+            plan.inherited.push_back(handle.fd);
+        }
+        if (!plan.inherited.empty()) variables.emplace_back(kInheritedHandlesVariable, passed.str());
+    }
+    plan.environment = child_environment(launch.environment,
+                                         (launch.creation_flags & CREATE_UNICODE_ENVIRONMENT) != 0,
+                                         variables);
+    auto argv = pointers_to(plan.arguments);
+    auto envp = pointers_to(plan.environment);
+
+    int gate[2];
+    int report[2];
+    if (::pipe2(gate, O_CLOEXEC) != 0) return fail(windows_error_from_errno(errno));
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        const int error = errno;
+        ::close(gate[0]);
+        ::close(gate[1]);
+        return fail(windows_error_from_errno(error));
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) become_child(gate[0], report[1], plan, argv.data(), envp.data());
+    const int fork_error = errno;
+    ::close(gate[0]);
+    ::close(report[1]);
+    if (pid < 0) {
+        ::close(gate[1]);
+        ::close(report[0]);
+        return fail(windows_error_from_errno(fork_error));
+    }
+    ::setpgid(pid, pid);
+    forget_exit_record(pid);
+
+    auto child = std::make_shared<ChildProcess>(pid, gate[1]);
+    if ((launch.creation_flags & CREATE_SUSPENDED) == 0) {
+        child->release_gate();
+        if (const int error = read_start_error(report[0]); error != 0) {
+            ::close(report[0]);
+            child->wait(INFINITE);
+            return fail(windows_error_from_errno(error));
+        }
+    }
+    ::close(report[0]);
+
+    auto& information = *launch.process_information;
+    information.hProcess = insert_handle(std::make_shared<ProcessObject>(child));
+    information.hThread = launch.quirk == LaunchQuirk::null_thread_handle
+                              ? nullptr
+                              : insert_handle(std::make_shared<ThreadObject>(child));
+    information.dwProcessId = static_cast<DWORD>(pid);
+    information.dwThreadId = static_cast<DWORD>(pid);
+    return TRUE;
+}
+
+}  // namespace winsim

@@ -1,0 +1,36 @@
+#pragma once
+// The one way the simulated host starts a process; CreateProcessW and the calls that start a
+// process under another identity differ only in what they add to the child's environment.
+
+#include <winsim/process.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace winsim {
+
+// Odd successes a test can inject (FaultKind::quirk with the enumerator's value): the call
+// succeeds but hands back a null handle. With a null process handle no process is created;
+// with a null thread handle the process exists and the caller holds only its process handle.
+enum class LaunchQuirk : std::uint32_t { none = 0, null_process_handle = 1, null_thread_handle = 2 };
+
+struct ProcessLaunch {
+    LPCWSTR application_name = nullptr;
+    LPWSTR command_line = nullptr;
+    BOOL inherit_handles = FALSE;
+    DWORD creation_flags = 0;
+    LPVOID environment = nullptr;
+    LPCWSTR current_directory = nullptr;
+    LPSTARTUPINFOW startup_info = nullptr;
+    LPPROCESS_INFORMATION process_information = nullptr;
+    // Variables the simulated host itself reads in the child (its token, its desktop).
+    std::vector<std::pair<std::string, std::string>> host_variables;
+    LaunchQuirk quirk = LaunchQuirk::none;
+};
+
+// Creates the process as described in winsim/process.h. Returns FALSE with the last error set.
+BOOL launch_process(const ProcessLaunch& launch);
+
+}  // namespace winsim
