@@ -1,12 +1,12 @@
 #include "exit_record.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "machine.h"
 
@@ -25,11 +25,16 @@ std::string record_path(pid_t pid) {
 DWORD code_for_signal(int signal) {
     switch (signal) {
         case SIGSEGV:
-        case SIGBUS: return 0xC0000005;  // STATUS_ACCESS_VIOLATION
-        case SIGILL: return 0xC000001D;  // STATUS_ILLEGAL_INSTRUCTION
-        case SIGFPE: return 0xC0000094;  // STATUS_INTEGER_DIVIDE_BY_ZERO
-        case SIGABRT: return 3;          // what abort() exits with on Windows
-        default: return 1;
+        case SIGBUS:
+            return 0xC0000005;  // STATUS_ACCESS_VIOLATION
+        case SIGILL:
+            return 0xC000001D;  // STATUS_ILLEGAL_INSTRUCTION
+        case SIGFPE:
+            return 0xC0000094;  // STATUS_INTEGER_DIVIDE_BY_ZERO
+        case SIGABRT:
+            return 3;  // what abort() exits with on Windows
+        default:
+            return 1;
     }
 }
 
@@ -39,26 +44,32 @@ void record_exit_code(pid_t pid, DWORD code) {
     const std::string path = record_path(pid);
     const std::string temporary = path + ".tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     const std::string text = std::to_string(code);
     const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ::close(fd);
-    if (written) ::rename(temporary.c_str(), path.c_str());
+    if (written)
+        ::rename(temporary.c_str(), path.c_str());
 }
 
 std::optional<DWORD> take_exit_record(pid_t pid) {
     const std::string path = record_path(pid);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0)
+        return std::nullopt;
     char text[32] = {};
     const ssize_t got = ::read(fd, text, sizeof text - 1);
     ::close(fd);
     ::unlink(path.c_str());
-    if (got <= 0) return std::nullopt;
+    if (got <= 0)
+        return std::nullopt;
     return static_cast<DWORD>(std::strtoul(text, nullptr, 10));
 }
 
-void forget_exit_record(pid_t pid) { ::unlink(record_path(pid).c_str()); }
+void forget_exit_record(pid_t pid) {
+    ::unlink(record_path(pid).c_str());
+}
 
 DWORD windows_exit_code(int wait_status, std::optional<DWORD> recorded) {
     if (WIFEXITED(wait_status)) {
@@ -66,7 +77,8 @@ DWORD windows_exit_code(int wait_status, std::optional<DWORD> recorded) {
         return recorded && (*recorded & 0xFF) == status ? *recorded : status;
     }
     if (WIFSIGNALED(wait_status)) {
-        if (recorded) return *recorded;
+        if (recorded)
+            return *recorded;
         return code_for_signal(WTERMSIG(wait_status));
     }
     return recorded.value_or(1);

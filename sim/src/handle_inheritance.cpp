@@ -1,7 +1,7 @@
 #include "handle_inheritance.h"
 
-#include <cstdlib>
 #include <fcntl.h>
+#include <cstdlib>
 #include <mutex>
 #include <sstream>
 #include <string_view>
@@ -26,7 +26,8 @@ InheritableSet& inheritable_set() {
 
 // FdObject keeps its type name as a pointer: give it one with static storage.
 const char* stable_type_name(std::string_view type) {
-    if (type == "Pipe") return "Pipe";
+    if (type == "Pipe")
+        return "Pipe";
     return "File";
 }
 
@@ -57,9 +58,10 @@ std::vector<InheritableDescriptor> inheritable_descriptors() {
     }
     std::vector<InheritableDescriptor> found;
     for (const auto value : values) {
-        const auto object =
-            std::dynamic_pointer_cast<FdObject>(object_from_handle(reinterpret_cast<HANDLE>(value)));
-        if (!object) continue;
+        const auto object = std::dynamic_pointer_cast<FdObject>(
+            object_from_handle(reinterpret_cast<HANDLE>(value)));
+        if (!object)
+            continue;
         found.push_back({value, object->fd(), object->type_name()});
     }
     return found;
@@ -69,14 +71,16 @@ std::vector<InheritableDescriptor> inheritable_descriptors() {
 std::vector<InheritedHandle> adopt_inherited_handles() {
     std::vector<InheritedHandle> adopted;
     const char* text = std::getenv(kInheritedHandlesVariable);
-    if (text == nullptr) return adopted;
+    if (text == nullptr)
+        return adopted;
     std::stringstream entries{std::string(text)};
     unsetenv(kInheritedHandlesVariable);
     std::string entry;
     while (std::getline(entries, entry, ',')) {
         const auto equals = entry.find('=');
         const auto colon = entry.find(':', equals == std::string::npos ? 0 : equals);
-        if (equals == std::string::npos || colon == std::string::npos) continue;
+        if (equals == std::string::npos || colon == std::string::npos)
+            continue;
         const auto value = std::strtoull(entry.substr(0, equals).c_str(), nullptr, 16);
         const int fd = std::atoi(entry.substr(equals + 1, colon - equals - 1).c_str());
         const auto type = stable_type_name(std::string_view(entry).substr(colon + 1));

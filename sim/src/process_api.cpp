@@ -18,7 +18,8 @@ namespace {
 std::optional<winsim::LaunchQuirk> creation_fault(std::string_view function, bool& failed) {
     failed = false;
     const auto fault = winsim::take_fault(function);
-    if (!fault) return std::nullopt;
+    if (!fault)
+        return std::nullopt;
     if (fault->kind == winsim::FaultKind::fail) {
         failed = true;
         SetLastError(fault->value);
@@ -35,7 +36,8 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line, LPSECURITY_AT
                     LPPROCESS_INFORMATION process_information) {
     bool failed = false;
     const auto quirk = creation_fault("CreateProcessW", failed);
-    if (failed) return FALSE;
+    if (failed)
+        return FALSE;
     winsim::ProcessLaunch launch;
     launch.application_name = application_name;
     launch.command_line = command_line;
@@ -70,7 +72,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
     WINSIM_FAIL_IF_INJECTED("GetExitCodeProcess");
     const auto object = winsim::object_as<winsim::ProcessObject>(process);
-    if (!object || exit_code == nullptr) return winsim::fail(ERROR_INVALID_HANDLE);
+    if (!object || exit_code == nullptr)
+        return winsim::fail(ERROR_INVALID_HANDLE);
     auto& child = object->child();
     *exit_code = child.has_ended() ? child.exit_code() : STILL_ACTIVE;
     return TRUE;
@@ -79,14 +82,17 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
 BOOL TerminateProcess(HANDLE process, UINT exit_code) {
     WINSIM_FAIL_IF_INJECTED("TerminateProcess");
     const auto object = winsim::object_as<winsim::ProcessObject>(process);
-    if (!object) return winsim::fail(ERROR_INVALID_HANDLE);
-    if (!object->child().terminate(exit_code)) return winsim::fail(ERROR_ACCESS_DENIED);
+    if (!object)
+        return winsim::fail(ERROR_INVALID_HANDLE);
+    if (!object->child().terminate(exit_code))
+        return winsim::fail(ERROR_ACCESS_DENIED);
     return TRUE;
 }
 
 void ExitProcess(UINT exit_code) {
     // Codes that fit in the POSIX exit status need no record.
-    if (exit_code > 0xFF) winsim::record_exit_code(::getpid(), exit_code);
+    if (exit_code > 0xFF)
+        winsim::record_exit_code(::getpid(), exit_code);
     ::_exit(static_cast<int>(exit_code & 0xFF));
 }
 

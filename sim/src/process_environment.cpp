@@ -44,17 +44,20 @@ std::vector<std::string> child_environment(
     if (block != nullptr) {
         entries = entries_of_block(block, unicode);
     } else {
-        for (char** entry = environ; *entry != nullptr; ++entry) entries.emplace_back(*entry);
+        for (char** entry = environ; *entry != nullptr; ++entry)
+            entries.emplace_back(*entry);
     }
     std::vector<std::pair<std::string, std::string>> own{{"WINSIM_MACHINE", machine_directory()}};
     own.insert(own.end(), overrides.begin(), overrides.end());
     std::erase_if(entries, [&](const std::string& entry) {
         const auto name = name_of(entry);
-        if (name == "WINSIM_FAULTS" || name == "WINSIM_INHERITED_HANDLES") return true;
+        if (name == "WINSIM_FAULTS" || name == "WINSIM_INHERITED_HANDLES")
+            return true;
         return std::any_of(own.begin(), own.end(),
                            [&](const auto& variable) { return variable.first == name; });
     });
-    for (const auto& [name, value] : own) entries.push_back(name + "=" + value);
+    for (const auto& [name, value] : own)
+        entries.push_back(name + "=" + value);
     return entries;
 }
 

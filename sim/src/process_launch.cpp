@@ -2,15 +2,15 @@
 
 #include <winsim/kernel.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <mutex>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "command_line.h"
 #include "exit_record.h"
@@ -25,8 +25,8 @@
 namespace winsim {
 namespace {
 
-constexpr int kClosed = -1;      // the child gets no descriptor here
-constexpr int kUnchanged = -2;   // the child keeps this process's descriptor
+constexpr int kClosed = -1;     // the child gets no descriptor here
+constexpr int kUnchanged = -2;  // the child keeps this process's descriptor
 constexpr std::size_t kMaxInherited = 256;
 
 // Everything the child needs, prepared before fork: after fork in a threaded process the child
@@ -46,13 +46,15 @@ void ignore_broken_pipes() {
 }
 
 int standard_descriptor(HANDLE handle, bool inherit_handles) {
-    if (!inherit_handles || handle == nullptr || !is_inheritable(handle)) return kClosed;
+    if (!inherit_handles || handle == nullptr || !is_inheritable(handle))
+        return kClosed;
     const auto object = std::dynamic_pointer_cast<FdObject>(object_from_handle(handle));
     return object ? object->fd() : kClosed;
 }
 
 std::u16string command_line_text(const ProcessLaunch& launch) {
-    if (launch.command_line != nullptr) return launch.command_line;
+    if (launch.command_line != nullptr)
+        return launch.command_line;
     return launch.application_name;
 }
 
@@ -67,11 +69,12 @@ std::u16string command_line_text(const ProcessLaunch& launch) {
     constexpr int kAbove = 1000;
     int standard[3];
     for (int k = 0; k < 3; ++k)
-        standard[k] = plan.standard[k] >= 0 ? ::fcntl(plan.standard[k], F_DUPFD, kAbove)
-                                            : plan.standard[k];
+        standard[k] =
+            plan.standard[k] >= 0 ? ::fcntl(plan.standard[k], F_DUPFD, kAbove) : plan.standard[k];
     const std::size_t count = std::min<std::size_t>(plan.inherited.size(), kMaxInherited);
     int inherited[kMaxInherited];
-    for (std::size_t k = 0; k < count; ++k) inherited[k] = ::fcntl(plan.inherited[k], F_DUPFD, kAbove);
+    for (std::size_t k = 0; k < count; ++k)
+        inherited[k] = ::fcntl(plan.inherited[k], F_DUPFD, kAbove);
     const int report_copy = ::fcntl(report, F_DUPFD, kAbove);
     const int gate_copy = ::fcntl(gate, F_DUPFD, kAbove);
 
@@ -81,7 +84,8 @@ std::u16string command_line_text(const ProcessLaunch& launch) {
         else if (standard[k] == kClosed)
             ::close(k);
     }
-    for (std::size_t k = 0; k < count; ++k) ::dup2(inherited[k], 3 + static_cast<int>(k));
+    for (std::size_t k = 0; k < count; ++k)
+        ::dup2(inherited[k], 3 + static_cast<int>(k));
     const int report_fd = 3 + static_cast<int>(count);
     const int gate_fd = report_fd + 1;
     ::dup2(report_copy, report_fd);
@@ -92,9 +96,11 @@ std::u16string command_line_text(const ProcessLaunch& launch) {
 
     char go = 0;
     ssize_t got;
-    do got = ::read(gate_fd, &go, 1);
+    do
+        got = ::read(gate_fd, &go, 1);
     while (got < 0 && errno == EINTR);
-    if (got != 1) ::_exit(1);  // every holder of the creator's handles let go unresumed
+    if (got != 1)
+        ::_exit(1);  // every holder of the creator's handles let go unresumed
 
     // The simulated host ignores SIGPIPE and threads may block signals; a program starts
     // with neither.
@@ -118,7 +124,8 @@ std::u16string command_line_text(const ProcessLaunch& launch) {
 
 std::vector<char*> pointers_to(std::vector<std::string>& texts) {
     std::vector<char*> pointers;
-    for (auto& text : texts) pointers.push_back(text.data());
+    for (auto& text : texts)
+        pointers.push_back(text.data());
     pointers.push_back(nullptr);
     return pointers;
 }
@@ -127,7 +134,8 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
 int read_start_error(int report) {
     int error = 0;
     ssize_t got;
-    do got = ::read(report, &error, sizeof error);
+    do
+        got = ::read(report, &error, sizeof error);
     while (got < 0 && errno == EINTR);
     return got == static_cast<ssize_t>(sizeof error) ? error : 0;
 }
@@ -146,19 +154,23 @@ BOOL launch_process(const ProcessLaunch& launch) {
 
     const std::u16string line = command_line_text(launch);
     const auto words = split_windows_command_line(line);
-    const std::u16string program_name =
-        launch.application_name != nullptr ? std::u16string(launch.application_name) : words.front();
+    const std::u16string program_name = launch.application_name != nullptr
+                                            ? std::u16string(launch.application_name)
+                                            : words.front();
 
     ChildPlan plan;
     const auto program = resolve_program(program_name);
-    if (const auto* error = std::get_if<DWORD>(&program)) return fail(*error);
+    if (const auto* error = std::get_if<DWORD>(&program))
+        return fail(*error);
     plan.program = std::get<std::string>(program);
     if (launch.current_directory != nullptr) {
         const auto directory = resolve_directory(launch.current_directory);
-        if (const auto* error = std::get_if<DWORD>(&directory)) return fail(*error);
+        if (const auto* error = std::get_if<DWORD>(&directory))
+            return fail(*error);
         plan.directory = std::get<std::string>(directory);
     }
-    for (const auto& word : words) plan.arguments.push_back(wtf8_from_utf16(word));
+    for (const auto& word : words)
+        plan.arguments.push_back(wtf8_from_utf16(word));
 
     const auto& startup = *launch.startup_info;
     if ((startup.dwFlags & STARTF_USESTDHANDLES) != 0) {
@@ -171,23 +183,26 @@ BOOL launch_process(const ProcessLaunch& launch) {
     if (launch.inherit_handles) {
         std::ostringstream passed;
         for (const auto& handle : inheritable_descriptors()) {
-            if (plan.inherited.size() == kMaxInherited) break;
-            if (!plan.inherited.empty()) passed << ',';
-            passed << std::hex << handle.value << '=' << std::dec << 3 + plan.inherited.size() << ':'
-                   << handle.type;
+            if (plan.inherited.size() == kMaxInherited)
+                break;
+            if (!plan.inherited.empty())
+                passed << ',';
+            passed << std::hex << handle.value << '=' << std::dec << 3 + plan.inherited.size()
+                   << ':' << handle.type;
             plan.inherited.push_back(handle.fd);
         }
-        if (!plan.inherited.empty()) variables.emplace_back(kInheritedHandlesVariable, passed.str());
+        if (!plan.inherited.empty())
+            variables.emplace_back(kInheritedHandlesVariable, passed.str());
     }
-    plan.environment = child_environment(launch.environment,
-                                         (launch.creation_flags & CREATE_UNICODE_ENVIRONMENT) != 0,
-                                         variables);
+    plan.environment = child_environment(
+        launch.environment, (launch.creation_flags & CREATE_UNICODE_ENVIRONMENT) != 0, variables);
     auto argv = pointers_to(plan.arguments);
     auto envp = pointers_to(plan.environment);
 
     int gate[2];
     int report[2];
-    if (::pipe2(gate, O_CLOEXEC) != 0) return fail(windows_error_from_errno(errno));
+    if (::pipe2(gate, O_CLOEXEC) != 0)
+        return fail(windows_error_from_errno(errno));
     if (::pipe2(report, O_CLOEXEC) != 0) {
         const int error = errno;
         ::close(gate[0]);
@@ -195,7 +210,8 @@ BOOL launch_process(const ProcessLaunch& launch) {
         return fail(windows_error_from_errno(error));
     }
     const pid_t pid = ::fork();
-    if (pid == 0) become_child(gate[0], report[1], plan, argv.data(), envp.data());
+    if (pid == 0)
+        become_child(gate[0], report[1], plan, argv.data(), envp.data());
     const int fork_error = errno;
     ::close(gate[0]);
     ::close(report[1]);

@@ -14,7 +14,11 @@ namespace winsim {
 // Odd successes a test can inject (FaultKind::quirk with the enumerator's value): the call
 // succeeds but hands back a null handle. With a null process handle no process is created;
 // with a null thread handle the process exists and the caller holds only its process handle.
-enum class LaunchQuirk : std::uint32_t { none = 0, null_process_handle = 1, null_thread_handle = 2 };
+enum class LaunchQuirk : std::uint32_t {
+    none = 0,
+    null_process_handle = 1,
+    null_thread_handle = 2
+};
 
 struct ProcessLaunch {
     LPCWSTR application_name = nullptr;

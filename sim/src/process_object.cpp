@@ -2,17 +2,17 @@
 
 #include <winsim/process.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
-#include <chrono>
-#include <climits>
-#include <csignal>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <thread>
 #include <vector>
 
 #include "exit_record.h"
@@ -65,9 +65,12 @@ bool poll_readable(int fd, DWORD milliseconds) {
         }
         pollfd entry{fd, POLLIN, 0};
         const int ready = ::poll(&entry, 1, timeout);
-        if (ready > 0) return true;
-        if (ready < 0 && errno != EINTR) return false;
-        if (ready == 0 && milliseconds != INFINITE && Clock::now() >= deadline) return false;
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+        if (ready == 0 && milliseconds != INFINITE && Clock::now() >= deadline)
+            return false;
     }
 }
 
@@ -80,21 +83,26 @@ ChildProcess::ChildProcess(pid_t pid, int gate_fd)
 
 ChildProcess::~ChildProcess() {
     // A child still held before its program is released by the end of the gate and exits.
-    if (gate_fd_ >= 0) ::close(gate_fd_);
+    if (gate_fd_ >= 0)
+        ::close(gate_fd_);
     if (!reaped_ && !reap_locked(false)) {
         auto& list = orphans();
         std::lock_guard lock(list.mutex);
         list.pids.push_back(pid_);
     }
-    if (pidfd_ >= 0) ::close(pidfd_);
+    if (pidfd_ >= 0)
+        ::close(pidfd_);
 }
 
 bool ChildProcess::reap_locked(bool block) {
-    if (reaped_) return true;
+    if (reaped_)
+        return true;
     for (;;) {
         const pid_t got = ::waitpid(pid_, &status_, block ? 0 : WNOHANG);
-        if (got == pid_) break;
-        if (got < 0 && errno == EINTR) continue;
+        if (got == pid_)
+            break;
+        if (got < 0 && errno == EINTR)
+            continue;
         if (got < 0) {
             // Not our child any more (someone else reaped it): treat it as ended by kill.
             status_ = SIGKILL;
@@ -104,13 +112,15 @@ bool ChildProcess::reap_locked(bool block) {
     }
     reaped_ = true;
     const auto recorded = take_exit_record(pid_);
-    if (!terminated_with_ && recorded) terminated_with_ = recorded;
+    if (!terminated_with_ && recorded)
+        terminated_with_ = recorded;
     return true;
 }
 
 DWORD ChildProcess::release_gate() {
     std::lock_guard lock(mutex_);
-    if (gate_fd_ < 0) return 0;
+    if (gate_fd_ < 0)
+        return 0;
     const char go = 1;
     // The child may be gone already (terminated while suspended); nothing to release then.
     [[maybe_unused]] const auto written = ::write(gate_fd_, &go, 1);
@@ -125,18 +135,23 @@ bool ChildProcess::has_ended() {
 }
 
 DWORD ChildProcess::wait(DWORD milliseconds) {
-    if (has_ended()) return WAIT_OBJECT_0;
-    if (milliseconds == 0) return WAIT_TIMEOUT;
+    if (has_ended())
+        return WAIT_OBJECT_0;
+    if (milliseconds == 0)
+        return WAIT_TIMEOUT;
     if (pidfd_ >= 0) {
-        if (!poll_readable(pidfd_, milliseconds)) return has_ended() ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+        if (!poll_readable(pidfd_, milliseconds))
+            return has_ended() ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
         std::lock_guard lock(mutex_);
         reap_locked(true);
         return WAIT_OBJECT_0;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (milliseconds == INFINITE || std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (has_ended()) return WAIT_OBJECT_0;
+        if (has_ended())
+            return WAIT_OBJECT_0;
     }
     return WAIT_TIMEOUT;
 }
@@ -148,7 +163,8 @@ DWORD ChildProcess::exit_code() {
 
 bool ChildProcess::terminate(DWORD code) {
     std::lock_guard lock(mutex_);
-    if (reap_locked(false)) return false;
+    if (reap_locked(false))
+        return false;
     terminated_with_ = code;
     record_exit_code(pid_, code);
     ::kill(pid_, SIGKILL);

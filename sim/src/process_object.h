@@ -14,7 +14,7 @@
 namespace winsim {
 
 class ChildProcess {
-public:
+  public:
     // Takes ownership of `gate_fd`, the write end of the pipe the child waits on.
     ChildProcess(pid_t pid, int gate_fd);
     ~ChildProcess();
@@ -35,7 +35,7 @@ public:
     // already ended.
     bool terminate(DWORD code);
 
-private:
+  private:
     bool reap_locked(bool block);
 
     pid_t pid_;
@@ -48,27 +48,27 @@ private:
 };
 
 class ProcessObject : public KernelObject, public Waitable {
-public:
+  public:
     explicit ProcessObject(std::shared_ptr<ChildProcess> child) : child_(std::move(child)) {}
     const char* type_name() const override { return "Process"; }
     DWORD wait(DWORD milliseconds) override { return child_->wait(milliseconds); }
     ChildProcess& child() { return *child_; }
     std::shared_ptr<ChildProcess> shared_child() const { return child_; }
 
-private:
+  private:
     std::shared_ptr<ChildProcess> child_;
 };
 
 // The primary thread: it ends with its process (the simulated host runs the program's own
 // threads inside the POSIX process and gives them no handles of this kind).
 class ThreadObject : public KernelObject, public Waitable {
-public:
+  public:
     explicit ThreadObject(std::shared_ptr<ChildProcess> child) : child_(std::move(child)) {}
     const char* type_name() const override { return "Thread"; }
     DWORD wait(DWORD milliseconds) override { return child_->wait(milliseconds); }
     ChildProcess& child() { return *child_; }
 
-private:
+  private:
     std::shared_ptr<ChildProcess> child_;
 };
 

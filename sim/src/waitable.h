@@ -6,7 +6,7 @@
 namespace winsim {
 
 class Waitable {
-public:
+  public:
     virtual ~Waitable() = default;
     // WAIT_OBJECT_0 once signalled, WAIT_TIMEOUT when `milliseconds` (INFINITE: never) pass
     // first, or WAIT_FAILED with the last error set.

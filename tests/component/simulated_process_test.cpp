@@ -42,7 +42,8 @@ std::string read_to_end(HANDLE handle) {
     std::string text;
     char buffer[512];
     DWORD got = 0;
-    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
     return text;
 }
 
@@ -51,7 +52,7 @@ std::string probe_command(const std::string& arguments) {
 }
 
 class SimulatedProcess : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         machine_ = testing::use_fresh_machine();
         handles_before_ = winsim::open_handle_count();
@@ -149,7 +150,8 @@ TEST_F(SimulatedProcess, ChildReceivesItsCommandLineExactly) {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = output.write.get();
-    const std::string line = probe_command("command-line  a\\\\\"b \"c d\" \xC3\xA9\xF0\x9D\x84\x9E ");
+    const std::string line =
+        probe_command("command-line  a\\\\\"b \"c d\" \xC3\xA9\xF0\x9D\x84\x9E ");
     auto child = start(line, 0, &startup, TRUE);
     output.write.reset();
     EXPECT_EQ(read_to_end(output.read.get()), line);
@@ -209,13 +211,15 @@ TEST_F(SimulatedProcess, InheritableHandleKeepsItsValueInTheChild) {
     for (const auto& c : cases) {
         auto pipe = make_pipe(c.inheritable);
         SetHandleInformation(pipe.read.get(), HANDLE_FLAG_INHERIT, 0);
-        if (c.cleared_afterwards) SetHandleInformation(pipe.write.get(), HANDLE_FLAG_INHERIT, 0);
+        if (c.cleared_afterwards)
+            SetHandleInformation(pipe.write.get(), HANDLE_FLAG_INHERIT, 0);
         DWORD flags = 99;
         ASSERT_TRUE(GetHandleInformation(pipe.write.get(), &flags));
         EXPECT_EQ(flags, c.inheritable && !c.cleared_afterwards ? HANDLE_FLAG_INHERIT : 0u);
         char value[32];
-        std::snprintf(value, sizeof value, "%llx",
-                      static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(pipe.write.get())));
+        std::snprintf(
+            value, sizeof value, "%llx",
+            static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(pipe.write.get())));
         auto child = start(probe_command(std::string("write-handle ") + value + " hi"), 0, nullptr,
                            c.inherit_handles);
         pipe.write.reset();
@@ -251,7 +255,8 @@ TEST_F(SimulatedProcess, ProgramAndDirectoryMayBeWindowsOrHostPaths) {
 TEST_F(SimulatedProcess, CreationFailuresGiveTheWindowsErrors) {
     std::filesystem::create_directories(machine_ + "/C/folder");
     EXPECT_EQ(failure_of("C:\\folder\\missing.exe"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(failure_of("quarvel-no-such-program-anywhere"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(failure_of("quarvel-no-such-program-anywhere"),
+              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(failure_of("C:\\no-folder\\missing.exe"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(failure_of("C:\\folder"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(failure_of(probe_command("exit 0"), WIDE("C:\\no-folder")), 267u);

@@ -32,13 +32,18 @@ bool write_all(HANDLE handle, const std::string& bytes) {
     return true;
 }
 
-[[noreturn]] void finish(UINT code) { ExitProcess(code); }
-
-void write_output(const std::string& bytes) {
-    if (!write_all(GetStdHandle(STD_OUTPUT_HANDLE), bytes)) finish(4);
+[[noreturn]] void finish(UINT code) {
+    ExitProcess(code);
 }
 
-std::string narrow(const WideString& text) { return quarvel::narrow_lossy(text); }
+void write_output(const std::string& bytes) {
+    if (!write_all(GetStdHandle(STD_OUTPUT_HANDLE), bytes))
+        finish(4);
+}
+
+std::string narrow(const WideString& text) {
+    return quarvel::narrow_lossy(text);
+}
 
 void copy_input() {
     char buffer[4096];
@@ -71,7 +76,8 @@ void spawn_sleeper(const WideString& milliseconds) {
 
 int main() {
     const auto arguments = quarvel::cli::process_arguments();
-    if (!arguments || arguments->empty()) finish(64);
+    if (!arguments || arguments->empty())
+        finish(64);
     const auto& args = *arguments;
     const std::string action = narrow(args[0]);
     if (action == "exit" && args.size() == 2)
@@ -86,10 +92,10 @@ int main() {
     }
     if (action == "write-handle" && args.size() == 3) {
         const auto value = std::strtoull(narrow(args[1]).c_str(), nullptr, 16);
-        finish(write_all(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(value)),
-                         narrow(args[2]))
-                   ? 0
-                   : 3);
+        finish(
+            write_all(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(value)), narrow(args[2]))
+                ? 0
+                : 3);
     }
     if (action == "sleep" && args.size() == 2) {
         Sleep(static_cast<DWORD>(std::strtoul(narrow(args[1]).c_str(), nullptr, 10)));

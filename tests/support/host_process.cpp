@@ -11,7 +11,8 @@ namespace quarvel::testing {
 
 std::string use_fresh_machine() {
     char pattern[] = "/tmp/quarvel-machine-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+    if (::mkdtemp(pattern) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
     ::setenv("WINSIM_MACHINE", pattern, 1);
     return pattern;
 }
@@ -23,24 +24,29 @@ std::string test_program(const std::string& name) {
 std::string windows_form(const std::string& host_path) {
     std::string path = "Z:" + host_path;
     for (auto& c : path)
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     return path;
 }
 
 bool process_has_ended(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    if (!stat) return true;
+    if (!stat)
+        return true;
     const std::string text((std::istreambuf_iterator<char>(stat)), {});
     const auto paren = text.rfind(')');
-    if (paren == std::string::npos || paren + 2 >= text.size()) return true;
+    if (paren == std::string::npos || paren + 2 >= text.size())
+        return true;
     const char state = text[paren + 2];
     return state == 'Z' || state == 'X';
 }
 
 bool wait_until_ended(pid_t pid, int milliseconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (!process_has_ended(pid)) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;

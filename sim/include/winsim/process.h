@@ -84,8 +84,7 @@ DWORD ResumeThread(HANDLE thread);
 DWORD GetProcessId(HANDLE process);
 
 // Anonymous pipe: POSIX pipe ends, inheritable when the attributes say so.
-BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attributes,
-                DWORD size);
+BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attributes, DWORD size);
 
 // Only HANDLE_FLAG_INHERIT is supported.
 BOOL SetHandleInformation(HANDLE handle, DWORD mask, DWORD flags);
