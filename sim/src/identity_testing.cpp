@@ -2,6 +2,7 @@
 
 #include <winsim/testing.h>
 
+#include "access_check.h"
 #include "accounts.h"
 #include "object.h"
 #include "sid.h"
@@ -96,6 +97,18 @@ void remove_local_group_member(std::string_view group_name, std::string_view mem
                       [&](const std::string& member) { return same_sid(member, member_sid); });
         return true;
     });
+}
+
+bool evaluate_access(std::string_view token_json, std::string_view dacl_json, DWORD desired,
+                     DWORD write_rights) {
+    const TokenState token = token_from_json(nlohmann::json::parse(token_json));
+    const nlohmann::json dacl_value = nlohmann::json::parse(dacl_json);
+    std::optional<std::vector<AccessEntry>> dacl;
+    if (!dacl_value.is_null()) {
+        // The token's JSON form already reads entry lists; borrow it for the DACL.
+        dacl = token_from_json({{"user", "S-1-0-0"}, {"default_dacl", dacl_value}}).default_dacl;
+    }
+    return access_granted(token, dacl, desired, write_rights);
 }
 
 }  // namespace winsim

@@ -82,4 +82,11 @@ std::string ensure_local_user(std::string_view name, std::string_view password);
 void add_local_group_member(std::string_view group, std::string_view member_sid);
 void remove_local_group_member(std::string_view group, std::string_view member_sid);
 
+// The simulated host's access check, as the objects it guards apply it: whether the token
+// (JSON) is granted all of `desired` by the DACL (JSON: null for none, or a list of
+// {"type", "flags", "mask", "sid"} entries); `write_rights` are the object type's write rights,
+// which alone a write-restricted token's restricting SIDs are checked for.
+bool evaluate_access(std::string_view token_json, std::string_view dacl_json, DWORD desired,
+                     DWORD write_rights);
+
 }  // namespace winsim
