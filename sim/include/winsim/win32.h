@@ -7,3 +7,4 @@
 #include <winsim/bcrypt.h>
 #include <winsim/process.h>
 #include <winsim/security.h>
+#include <winsim/security_descriptor.h>
