@@ -10,7 +10,8 @@ Failure os_failure(std::string_view code, std::string_view message) {
 
 Result<UniqueHandle> checked_handle(HANDLE handle, std::string_view code,
                                     std::string_view message) {
-    if (!is_valid_handle(handle)) return std::unexpected(os_failure(code, message));
+    if (!is_valid_handle(handle))
+        return std::unexpected(os_failure(code, message));
     return UniqueHandle(handle);
 }
 

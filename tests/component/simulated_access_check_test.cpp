@@ -1,0 +1,107 @@
+// The access check that the simulated host applies to the objects it guards (pipes, files,
+// desktops): Windows' order of entries, deny-only groups and restricted tokens.
+
+#include <gtest/gtest.h>
+
+#include <winsim/testing.h>
+
+#include <string>
+
+namespace quarvel {
+namespace {
+
+constexpr const char* kUser = "S-1-5-21-7-7-7-1001";
+constexpr const char* kGroup = "S-1-5-21-7-7-7-2001";
+constexpr const char* kDenyOnly = "S-1-5-21-7-7-7-2002";
+constexpr const char* kDisabled = "S-1-5-21-7-7-7-2003";
+constexpr const char* kCapability = "S-1-15-3-1024-5";
+constexpr const char* kLogon = "S-1-5-5-0-42";
+
+std::string token(const std::string& extra = "") {
+    return std::string(R"({"user": ")") + kUser +
+           R"(", "groups": [{"sid": "S-1-1-0", "attributes": 7},
+        {"sid": ")" +
+           kGroup + R"(", "attributes": 7}, {"sid": ")" + kDenyOnly +
+           R"(", "attributes": 16}, {"sid": ")" + kDisabled + R"(", "attributes": 0},
+        {"sid": ")" +
+           kLogon + R"(", "attributes": 3221225479}])" + extra + "}";
+}
+
+std::string entry(int type, unsigned mask, const std::string& sid, int flags = 0) {
+    return R"({"type": )" + std::to_string(type) + R"(, "flags": )" + std::to_string(flags) +
+           R"(, "mask": )" + std::to_string(mask) + R"(, "sid": ")" + sid + "\"}";
+}
+std::string allow(unsigned mask, const std::string& sid, int flags = 0) {
+    return entry(0, mask, sid, flags);
+}
+std::string deny(unsigned mask, const std::string& sid) {
+    return entry(1, mask, sid);
+}
+
+const std::string kRestricted =
+    std::string(R"(, "restricting_sids": [{"sid": ")") + kCapability + R"("}])";
+const std::string kWriteRestricted =
+    std::string(R"(, "write_restricted": true, "restricting_sids": [{"sid": ")") + kCapability +
+    R"("}])";
+constexpr DWORD kRead = 0x1;
+constexpr DWORD kWrite = 0x2;
+
+TEST(SimulatedAccessCheck, AppliesEntriesInOrderAsWindowsDoes) {
+    const struct {
+        const char* what;
+        std::string token;
+        std::string dacl;
+        DWORD desired;
+        bool granted;
+    } cases[] = {
+        {"no DACL grants all", token(), "null", 0xFFFF, true},
+        {"empty DACL grants nothing", token(), "[]", kRead, false},
+        {"nothing asked, nothing refused", token(), "[]", 0, true},
+        {"user allowed", token(), "[" + allow(kRead, kUser) + "]", kRead, true},
+        {"partly allowed is refused", token(), "[" + allow(kRead, kUser) + "]", kRead | kWrite,
+         false},
+        {"grants accumulate", token(),
+         "[" + allow(kRead, kUser) + "," + allow(kWrite, kGroup) + "]", kRead | kWrite, true},
+        {"deny first wins", token(), "[" + deny(kWrite, kGroup) + "," + allow(3, "S-1-1-0") + "]",
+         kRead | kWrite, false},
+        {"deny of other rights is no refusal", token(),
+         "[" + deny(kWrite, kGroup) + "," + allow(3, "S-1-1-0") + "]", kRead, true},
+        {"deny after the grant is too late", token(),
+         "[" + allow(3, "S-1-1-0") + "," + deny(kWrite, kGroup) + "]", kRead | kWrite, true},
+        {"deny-only group gets no grant", token(), "[" + allow(kRead, kDenyOnly) + "]", kRead,
+         false},
+        {"deny-only group meets its denial", token(),
+         "[" + deny(kRead, kDenyOnly) + "," + allow(kRead, "S-1-1-0") + "]", kRead, false},
+        {"disabled group gets no grant", token(), "[" + allow(kRead, kDisabled) + "]", kRead,
+         false},
+        {"disabled group is not denied", token(),
+         "[" + deny(kRead, kDisabled) + "," + allow(kRead, "S-1-1-0") + "]", kRead, true},
+        {"inherit-only entries do not apply", token(), "[" + allow(kRead, kUser, 0x8) + "]", kRead,
+         false},
+        {"unknown SID does not match", token(), "[" + allow(kRead, "S-1-5-21-7-7-7-9999") + "]",
+         kRead, false},
+        {"restricted: normal SIDs alone are not enough", token(kRestricted),
+         "[" + allow(3, kUser) + "]", kRead, false},
+        {"restricted: both checks pass", token(kRestricted),
+         "[" + allow(3, kUser) + "," + allow(kRead, kCapability) + "]", kRead, true},
+        {"restricted: restricting SIDs limit the rights", token(kRestricted),
+         "[" + allow(3, kUser) + "," + allow(kRead, kCapability) + "]", kWrite, false},
+        {"restricted: restricting SIDs alone are not enough", token(kRestricted),
+         "[" + allow(3, kCapability) + "]", kRead, false},
+        {"write-restricted: reads need normal SIDs only", token(kWriteRestricted),
+         "[" + allow(3, kUser) + "]", kRead, true},
+        {"write-restricted: writes need a restricting SID", token(kWriteRestricted),
+         "[" + allow(3, kUser) + "]", kWrite, false},
+        {"write-restricted: writes pass with both", token(kWriteRestricted),
+         "[" + allow(3, kUser) + "," + allow(kWrite, kCapability) + "]", kRead | kWrite, true},
+        {"write-restricted: denial of a restricting SID", token(kWriteRestricted),
+         "[" + deny(kWrite, kCapability) + "," + allow(3, kUser) + "," + allow(3, kCapability) +
+             "]",
+         kWrite, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(winsim::evaluate_access(c.token, c.dacl, c.desired, kWrite), c.granted) << c.what;
+}
+
+}  // namespace
+}  // namespace quarvel
