@@ -12,6 +12,7 @@
 
 #include "command_line.h"
 #include "faults.h"
+#include "launch_marker.h"
 #include "wtf8.h"
 
 namespace {
@@ -51,7 +52,7 @@ std::u16string read_command_line() {
     if (const char* given = std::getenv("WINSIM_COMMAND_LINE")) {
         std::u16string line = winsim::utf16_from_wtf8(given);
         unsetenv("WINSIM_COMMAND_LINE");
-        return line;
+        if (winsim::started_by_simulated_host()) return line;
     }
     std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
     const std::string raw((std::istreambuf_iterator<char>(cmdline)), {});

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "fd_object.h"
+#include "launch_marker.h"
 
 namespace winsim {
 namespace {

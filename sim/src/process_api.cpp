@@ -4,13 +4,17 @@
 #include <winsim/process.h>
 
 #include <unistd.h>
+#include <atomic>
+#include <cstdlib>
 
 #include "exit_record.h"
 #include "faults.h"
 #include "object.h"
 #include "process_launch.h"
 #include "process_object.h"
+#include "token.h"
 #include "waitable.h"
+#include "wtf8.h"
 
 namespace {
 
@@ -28,6 +32,37 @@ std::optional<winsim::LaunchQuirk> creation_fault(std::string_view function, boo
     return static_cast<winsim::LaunchQuirk>(fault->value);
 }
 
+std::atomic<UINT>& error_mode() {
+    static std::atomic<UINT> mode = [] {
+        const char* inherited = std::getenv("WINSIM_ERROR_MODE");
+        return inherited != nullptr ? static_cast<UINT>(std::strtoul(inherited, nullptr, 10)) : 0u;
+    }();
+    return mode;
+}
+
+winsim::ProcessLaunch launch_of(LPCWSTR application_name, LPWSTR command_line, BOOL inherit_handles,
+                                DWORD creation_flags, LPVOID environment, LPCWSTR current_directory,
+                                LPSTARTUPINFOW startup_info,
+                                LPPROCESS_INFORMATION process_information,
+                                const winsim::TokenState& token) {
+    winsim::ProcessLaunch launch;
+    launch.application_name = application_name;
+    launch.command_line = command_line;
+    launch.inherit_handles = inherit_handles;
+    launch.creation_flags = creation_flags;
+    launch.environment = environment;
+    launch.current_directory = current_directory;
+    launch.startup_info = startup_info;
+    launch.process_information = process_information;
+    launch.host_variables.emplace_back("WINSIM_TOKEN", winsim::token_to_json(token).dump());
+    if (startup_info != nullptr && startup_info->lpDesktop != nullptr)
+        launch.host_variables.emplace_back("WINSIM_DESKTOP",
+                                           winsim::wtf8_from_utf16(startup_info->lpDesktop));
+    const UINT mode = (creation_flags & CREATE_DEFAULT_ERROR_MODE) != 0 ? 0 : error_mode().load();
+    launch.host_variables.emplace_back("WINSIM_ERROR_MODE", std::to_string(mode));
+    return launch;
+}
+
 }  // namespace
 
 BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line, LPSECURITY_ATTRIBUTES,
@@ -38,17 +73,41 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line, LPSECURITY_AT
     const auto quirk = creation_fault("CreateProcessW", failed);
     if (failed)
         return FALSE;
-    winsim::ProcessLaunch launch;
-    launch.application_name = application_name;
-    launch.command_line = command_line;
-    launch.inherit_handles = inherit_handles;
-    launch.creation_flags = creation_flags;
-    launch.environment = environment;
-    launch.current_directory = current_directory;
-    launch.startup_info = startup_info;
-    launch.process_information = process_information;
+    // The child gets a copy of this process's token as it is now.
+    auto launch = launch_of(application_name, command_line, inherit_handles, creation_flags,
+                            environment, current_directory, startup_info, process_information,
+                            winsim::process_token_object()->snapshot());
     launch.quirk = quirk.value_or(winsim::LaunchQuirk::none);
     return winsim::launch_process(launch);
+}
+
+BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR application_name, LPWSTR command_line,
+                          LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL inherit_handles,
+                          DWORD creation_flags, LPVOID environment, LPCWSTR current_directory,
+                          LPSTARTUPINFOW startup_info, LPPROCESS_INFORMATION process_information) {
+    bool failed = false;
+    const auto quirk = creation_fault("CreateProcessAsUserW", failed);
+    if (failed)
+        return FALSE;
+    const auto token_object = winsim::object_as<winsim::TokenObject>(token);
+    if (!token_object)
+        return winsim::fail(ERROR_INVALID_HANDLE);
+    const auto state = token_object->snapshot();
+    if (!state.primary)
+        return winsim::fail(1349);  // ERROR_BAD_TOKEN_TYPE
+    auto launch =
+        launch_of(application_name, command_line, inherit_handles, creation_flags, environment,
+                  current_directory, startup_info, process_information, state);
+    launch.quirk = quirk.value_or(winsim::LaunchQuirk::none);
+    return winsim::launch_process(launch);
+}
+
+UINT SetErrorMode(UINT mode) {
+    return error_mode().exchange(mode);
+}
+
+UINT GetErrorMode() {
+    return error_mode().load();
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {

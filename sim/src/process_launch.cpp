@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <mutex>
 #include <sstream>
 
@@ -16,6 +17,8 @@
 #include "exit_record.h"
 #include "fd_object.h"
 #include "handle_inheritance.h"
+#include "job_registry.h"
+#include "launch_marker.h"
 #include "object.h"
 #include "process_environment.h"
 #include "process_object.h"
@@ -28,6 +31,7 @@ namespace {
 constexpr int kClosed = -1;     // the child gets no descriptor here
 constexpr int kUnchanged = -2;  // the child keeps this process's descriptor
 constexpr std::size_t kMaxInherited = 256;
+constexpr std::size_t kPidDigits = 10;
 
 // Everything the child needs, prepared before fork: after fork in a threaded process the child
 // may only make async-signal-safe calls, so it allocates nothing.
@@ -60,9 +64,22 @@ std::u16string command_line_text(const ProcessLaunch& launch) {
 
 // Runs in the child between fork and exec: waits at the gate, arranges the descriptors and
 // starts the program. Only async-signal-safe calls.
+// Writes this process's id, zero-padded, over the digits of the marker entry.
+void mark_launched_pid(char* const* envp) {
+    const std::size_t prefix = std::strlen(kLaunchedPidVariable);
+    for (char* const* entry = envp; *entry != nullptr; ++entry) {
+        if (std::strncmp(*entry, kLaunchedPidVariable, prefix) != 0 || (*entry)[prefix] != '=')
+            continue;
+        char* digit = *entry + prefix + 1 + kPidDigits;
+        for (unsigned long pid = static_cast<unsigned long>(::getpid()); pid > 0; pid /= 10)
+            *--digit = static_cast<char>('0' + pid % 10);
+    }
+}
+
 [[noreturn]] void become_child(int gate, int report, const ChildPlan& plan, char* const* argv,
                                char* const* envp) {
     ::setpgid(0, 0);
+    mark_launched_pid(envp);
 
     // First the descriptors: a copy of another child's gate or of a pipe end kept here while
     // waiting would hold that pipe open. Everything is copied out of the way, then placed.
@@ -194,6 +211,8 @@ BOOL launch_process(const ProcessLaunch& launch) {
         if (!plan.inherited.empty())
             variables.emplace_back(kInheritedHandlesVariable, passed.str());
     }
+    // The child writes its own id over the zeros (see become_child).
+    variables.emplace_back(kLaunchedPidVariable, std::string(kPidDigits, '0'));
     plan.environment = child_environment(
         launch.environment, (launch.creation_flags & CREATE_UNICODE_ENVIRONMENT) != 0, variables);
     auto argv = pointers_to(plan.arguments);
@@ -222,6 +241,9 @@ BOOL launch_process(const ProcessLaunch& launch) {
     }
     ::setpgid(pid, pid);
     forget_exit_record(pid);
+    // Before the child runs: a child that starts processes of its own must already be in
+    // the jobs, or they could escape them.
+    join_creator_jobs(pid);
 
     auto child = std::make_shared<ChildProcess>(pid, gate[1]);
     if ((launch.creation_flags & CREATE_SUSPENDED) == 0) {

@@ -2,11 +2,24 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 
 #include "accounts.h"
+#include "privileges.h"
+#include "sid.h"
 
 namespace winsim {
 namespace {
+
+// SIDs are kept in the standard form, so that every later comparison and layout works on
+// text that is known to be a SID.
+std::string standard_sid(const nlohmann::json& value) {
+    const auto text = value.get<std::string>();
+    auto standard = canonical_sid_text(text);
+    if (!standard)
+        throw std::invalid_argument("not a SID: " + text);
+    return *standard;
+}
 
 nlohmann::json sids_to_json(const std::vector<SidAndAttributes>& sids) {
     nlohmann::json list = nlohmann::json::array();
@@ -20,7 +33,7 @@ std::vector<SidAndAttributes> sids_from_json(const nlohmann::json& value, const 
     if (!value.contains(member))
         return sids;
     for (const auto& entry : value.at(member))
-        sids.push_back({entry.at("sid").get<std::string>(), entry.value("attributes", 0u)});
+        sids.push_back({standard_sid(entry.at("sid")), entry.value("attributes", 0u)});
     return sids;
 }
 
@@ -53,13 +66,16 @@ nlohmann::json token_to_json(const TokenState& token) {
 
 TokenState token_from_json(const nlohmann::json& value) {
     TokenState token;
-    token.user = value.at("user").get<std::string>();
+    token.user = standard_sid(value.at("user"));
     token.groups = sids_from_json(value, "groups");
     token.restricting_sids = sids_from_json(value, "restricting_sids");
     if (value.contains("privileges"))
-        for (const auto& entry : value.at("privileges"))
-            token.privileges.push_back(
-                {entry.at("name").get<std::string>(), entry.value("attributes", 0u)});
+        for (const auto& entry : value.at("privileges")) {
+            const auto name = entry.at("name").get<std::string>();
+            if (!privilege_luid(name))
+                throw std::invalid_argument("not a privilege: " + name);
+            token.privileges.push_back({name, entry.value("attributes", 0u)});
+        }
     token.elevated = value.value("elevated", false);
     token.write_restricted = value.value("write_restricted", false);
     token.limited_user = value.value("limited_user", false);
@@ -67,7 +83,7 @@ TokenState token_from_json(const nlohmann::json& value) {
         std::vector<AccessEntry> dacl;
         for (const auto& entry : value.at("default_dacl"))
             dacl.push_back({entry.value("type", BYTE{0}), entry.value("flags", BYTE{0}),
-                            entry.at("mask").get<DWORD>(), entry.at("sid").get<std::string>()});
+                            entry.at("mask").get<DWORD>(), standard_sid(entry.at("sid"))});
         token.default_dacl = std::move(dacl);
     }
     token.primary = value.value("primary", true);
@@ -81,7 +97,7 @@ TokenState current_process_token() {
         return interactive_administrator_token();
     try {
         return token_from_json(nlohmann::json::parse(given));
-    } catch (const nlohmann::json::exception& error) {
+    } catch (const std::exception& error) {
         // Running as somebody else than the creator intended would hide the defect.
         std::fprintf(stderr, "winsim: WINSIM_TOKEN is not a token: %s\n", error.what());
         std::abort();

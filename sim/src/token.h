@@ -65,7 +65,8 @@ struct TokenState {
 //    "default_dacl": null or [{"type": 0, "flags": 0, "mask": 268435456, "sid": "..."}, ...],
 //    "primary": true, "impersonation_level": 0}
 // Reading requires "user" and takes the documented defaults for every other member; a member
-// of the wrong type throws nlohmann::json::exception.
+// of the wrong type throws nlohmann::json::exception, a SID that is not one or an unknown
+// privilege name std::invalid_argument. SIDs are kept in the standard form.
 nlohmann::json token_to_json(const TokenState& token);
 TokenState token_from_json(const nlohmann::json& value);
 

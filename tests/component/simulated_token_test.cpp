@@ -170,6 +170,18 @@ TEST_F(SimulatedToken, TokenWithoutDefaultDaclReportsANullPointer) {
     EXPECT_EQ(information.as<TOKEN_DEFAULT_DACL>()->DefaultDacl, nullptr);
 }
 
+TEST_F(SimulatedToken, TokenStatesMustNameRealSidsAndPrivileges) {
+    const auto handles = winsim::open_handle_count();
+    EXPECT_THROW(winsim::create_token_handle(R"({"user": "nobody"})"), std::exception);
+    EXPECT_THROW(winsim::create_token_handle(
+                     R"({"user": "S-1-5-18", "groups": [{"sid": "S-1-x", "attributes": 7}]})"),
+                 std::exception);
+    EXPECT_THROW(winsim::create_token_handle(
+                     R"({"user": "S-1-5-18", "privileges": [{"name": "SeMagicPrivilege"}]})"),
+                 std::exception);
+    EXPECT_EQ(winsim::open_handle_count(), handles);
+}
+
 TEST_F(SimulatedToken, FollowsTheSizeProtocolOfWindows) {
     const UniqueHandle token = open_process_token();
     DWORD needed = 0;

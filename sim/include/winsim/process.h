@@ -89,3 +89,24 @@ BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attri
 // Only HANDLE_FLAG_INHERIT is supported.
 BOOL SetHandleInformation(HANDLE handle, DWORD mask, DWORD flags);
 BOOL GetHandleInformation(HANDLE handle, LPDWORD flags);
+
+// As CreateProcessW, but the child runs with a copy of the given primary token (an
+// impersonation token fails with ERROR_BAD_TOKEN_TYPE) and, when lpDesktop is set, on that
+// desktop (the child finds its path in WINSIM_DESKTOP). The simulated host does not ask for
+// SeAssignPrimaryTokenPrivilege. Fault injection as CreateProcessW's, under this name.
+BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR application_name, LPWSTR command_line,
+                          LPSECURITY_ATTRIBUTES process_attributes,
+                          LPSECURITY_ATTRIBUTES thread_attributes, BOOL inherit_handles,
+                          DWORD creation_flags, LPVOID environment, LPCWSTR current_directory,
+                          LPSTARTUPINFOW startup_info, LPPROCESS_INFORMATION process_information);
+
+#define SEM_FAILCRITICALERRORS 0x0001u
+#define SEM_NOGPFAULTERRORBOX 0x0002u
+#define SEM_NOALIGNMENTFAULTEXCEPT 0x0004u
+#define SEM_NOOPENFILEERRORBOX 0x8000u
+#define CREATE_DEFAULT_ERROR_MODE 0x04000000u
+
+// The mode is kept and passed on to children (unless CREATE_DEFAULT_ERROR_MODE); it changes
+// nothing else, as the simulated host shows no error boxes.
+UINT SetErrorMode(UINT mode);
+UINT GetErrorMode();

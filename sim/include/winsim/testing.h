@@ -90,3 +90,18 @@ bool evaluate_access(std::string_view token_json, std::string_view dacl_json, DW
                      DWORD write_rights);
 
 }  // namespace winsim
+
+// ---------------------------------------------------------------- jobs and desktops
+namespace winsim {
+
+// The machine's jobs as JSON text: {"jobs": {"<id>": {"kill_on_close": bool, "owner": pid,
+// "members": [{"pid": n, "start": clock ticks}, ...]}, ...}, "next": n}. A job is listed while
+// a handle to it is open.
+std::string jobs_json();
+
+// The machine's desktops as JSON text: {"WinSta0\\<name>": {"dacl": null or [{"type": 0,
+// "flags": 0, "mask": n, "sid": "S-1-..."}, ...], "creator": pid}, ...}. A desktop is listed
+// while a handle to it is open.
+std::string desktops_json();
+
+}  // namespace winsim

@@ -1,0 +1,76 @@
+// kernel32 job objects of the simulated host.
+
+#include <winsim/jobs.h>
+#include <winsim/kernel.h>
+
+#include "faults.h"
+#include "job_registry.h"
+#include "object.h"
+#include "process_object.h"
+
+namespace winsim {
+namespace {
+
+class JobObject : public KernelObject {
+  public:
+    explicit JobObject(std::uint64_t id) : id_(id) {}
+    ~JobObject() override { close_job(id_); }
+    JobObject(const JobObject&) = delete;
+    JobObject& operator=(const JobObject&) = delete;
+    const char* type_name() const override { return "Job"; }
+    std::uint64_t id() const { return id_; }
+
+  private:
+    std::uint64_t id_;
+};
+
+}  // namespace
+}  // namespace winsim
+
+HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES, LPCWSTR name) {
+    if (auto fault = winsim::take_fault("CreateJobObjectW")) {
+        SetLastError(fault->kind == winsim::FaultKind::fail ? fault->value : ERROR_SUCCESS);
+        return nullptr;
+    }
+    if (name != nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return winsim::insert_handle(std::make_shared<winsim::JobObject>(winsim::create_job_record()));
+}
+
+BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS information_class, LPVOID information,
+                             DWORD length) {
+    WINSIM_FAIL_IF_INJECTED("SetInformationJobObject");
+    const auto object = winsim::object_as<winsim::JobObject>(job);
+    if (!object)
+        return winsim::fail(ERROR_INVALID_HANDLE);
+    if (information == nullptr)
+        return winsim::fail(ERROR_INVALID_PARAMETER);
+    DWORD expected = 0;
+    if (information_class == JobObjectBasicLimitInformation)
+        expected = sizeof(JOBOBJECT_BASIC_LIMIT_INFORMATION);
+    else if (information_class == JobObjectExtendedLimitInformation)
+        expected = sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION);
+    else
+        return winsim::fail(ERROR_INVALID_PARAMETER);
+    if (length != expected)
+        return winsim::fail(24);  // ERROR_BAD_LENGTH
+    const auto& limits = *static_cast<const JOBOBJECT_BASIC_LIMIT_INFORMATION*>(information);
+    winsim::set_job_kill_on_close(object->id(),
+                                  (limits.LimitFlags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) != 0);
+    return TRUE;
+}
+
+BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
+    WINSIM_FAIL_IF_INJECTED("AssignProcessToJobObject");
+    const auto job_object = winsim::object_as<winsim::JobObject>(job);
+    const auto process_object = winsim::object_as<winsim::ProcessObject>(process);
+    if (!job_object || !process_object)
+        return winsim::fail(ERROR_INVALID_HANDLE);
+    // Windows refuses a process that has ended.
+    if (process_object->child().has_ended() ||
+        !winsim::add_job_member(job_object->id(), process_object->child().pid()))
+        return winsim::fail(ERROR_ACCESS_DENIED);
+    return TRUE;
+}

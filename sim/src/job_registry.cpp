@@ -1,0 +1,184 @@
+#include "job_registry.h"
+
+#include <dirent.h>
+#include <unistd.h>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <vector>
+
+#include "machine.h"
+#include "process_identity.h"
+
+namespace winsim {
+namespace {
+
+constexpr const char* kJobsState = "jobs.json";
+
+struct Member {
+    pid_t pid = 0;
+    std::uint64_t start = 0;
+};
+
+struct GroupMember {
+    pid_t pid = 0;
+    pid_t group = 0;
+    std::uint64_t start = 0;
+};
+
+// Every process of the host with its group and start time.
+std::vector<GroupMember> host_processes() {
+    std::vector<GroupMember> found;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr)
+        return found;
+    while (const dirent* entry = ::readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0)
+            continue;
+        std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+        const std::string text((std::istreambuf_iterator<char>(file)), {});
+        const auto paren = text.rfind(')');
+        if (paren == std::string::npos)
+            continue;
+        std::istringstream fields(text.substr(paren + 2));
+        std::string state;
+        long parent = 0;
+        long group = 0;
+        fields >> state >> parent >> group;
+        std::string skipped;
+        for (int field = 6; field < 22; ++field)
+            fields >> skipped;
+        std::uint64_t start = 0;
+        fields >> start;
+        if (fields)
+            found.push_back({pid, static_cast<pid_t>(group), start});
+    }
+    ::closedir(proc);
+    return found;
+}
+
+std::vector<Member> members_of(const nlohmann::json& job) {
+    std::vector<Member> members;
+    for (const auto& member : job.value("members", nlohmann::json::array()))
+        members.push_back({member.at("pid").get<pid_t>(), member.at("start").get<std::uint64_t>()});
+    return members;
+}
+
+// A process belongs to a member when it is the member or was started in the member's group
+// after the member itself (a group id stays taken while any process is in the group).
+bool belongs_to(const GroupMember& process, const Member& member) {
+    if (process.pid == member.pid)
+        return process.start == member.start;
+    return process.group == member.pid && process.start >= member.start;
+}
+
+void append_member(nlohmann::json& job, pid_t pid, std::uint64_t start) {
+    for (const auto& member : members_of(job))
+        if (member.pid == pid && member.start == start)
+            return;
+    job["members"].push_back({{"pid", pid}, {"start", start}});
+}
+
+}  // namespace
+
+std::uint64_t create_job_record() {
+    std::uint64_t id = 0;
+    update_machine_state(kJobsState, [&](nlohmann::json& state) {
+        id = state.value("next", std::uint64_t{1});
+        state["next"] = id + 1;
+        state["jobs"][std::to_string(id)] = {
+            {"kill_on_close", false}, {"owner", ::getpid()}, {"members", nlohmann::json::array()}};
+        return true;
+    });
+    return id;
+}
+
+void set_job_kill_on_close(std::uint64_t job, bool kill_on_close) {
+    update_machine_state(kJobsState, [&](nlohmann::json& state) {
+        auto& jobs = state["jobs"];
+        if (!jobs.contains(std::to_string(job)))
+            return false;
+        jobs[std::to_string(job)]["kill_on_close"] = kill_on_close;
+        return true;
+    });
+}
+
+bool add_job_member(std::uint64_t job, pid_t pid) {
+    const auto start = process_start_time(pid);
+    if (!start)
+        return false;
+    bool added = false;
+    update_machine_state(kJobsState, [&](nlohmann::json& state) {
+        auto& jobs = state["jobs"];
+        if (!jobs.contains(std::to_string(job)))
+            return false;
+        append_member(jobs[std::to_string(job)], pid, *start);
+        added = true;
+        return true;
+    });
+    return added;
+}
+
+void join_creator_jobs(pid_t child) {
+    const auto child_start = process_start_time(child);
+    const auto own_start = process_start_time(::getpid());
+    if (!child_start || !own_start)
+        return;
+    const GroupMember self{::getpid(), ::getpgrp(), *own_start};
+    update_machine_state(kJobsState, [&](nlohmann::json& state) {
+        if (!state.contains("jobs"))
+            return false;
+        bool changed = false;
+        for (auto& [id, job] : state["jobs"].items()) {
+            for (const auto& member : members_of(job)) {
+                if (!belongs_to(self, member))
+                    continue;
+                append_member(job, child, *child_start);
+                changed = true;
+                break;
+            }
+        }
+        return changed;
+    });
+}
+
+void close_job(std::uint64_t job) {
+    nlohmann::json record;
+    update_machine_state(kJobsState, [&](nlohmann::json& state) {
+        auto& jobs = state["jobs"];
+        if (!jobs.contains(std::to_string(job)))
+            return false;
+        record = jobs[std::to_string(job)];
+        jobs.erase(std::to_string(job));
+        return true;
+    });
+    if (record.is_null() || !record.value("kill_on_close", false))
+        return;
+    const auto members = members_of(record);
+    // A member may start another process while the others are being ended: look again until
+    // a pass finds nobody left.
+    for (int pass = 0; pass < 5; ++pass) {
+        bool ended_any = false;
+        for (const auto& process : host_processes()) {
+            if (process.pid == ::getpid())
+                continue;
+            for (const auto& member : members) {
+                if (!belongs_to(process, member))
+                    continue;
+                ended_any = ::kill(process.pid, SIGKILL) == 0 || ended_any;
+                break;
+            }
+        }
+        if (!ended_any)
+            break;
+    }
+}
+
+std::string jobs_document() {
+    return read_machine_state(kJobsState).dump();
+}
+
+}  // namespace winsim

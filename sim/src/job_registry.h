@@ -1,0 +1,31 @@
+#pragma once
+// The jobs of the machine and their members, kept in the machine state ("jobs.json") so that
+// a process finds the jobs it belongs to when it starts a child. Each member leads a process
+// group of its own (the simulated process creation makes it so); ending a member's group ends
+// what it started without the simulated host's help (a shell's background commands), and the
+// children it started through the simulated host are members themselves.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+namespace winsim {
+
+std::uint64_t create_job_record();
+void set_job_kill_on_close(std::uint64_t job, bool kill_on_close);
+// False when the process is gone.
+bool add_job_member(std::uint64_t job, pid_t pid);
+
+// Makes `child`, just created by this process, a member of every job this process belongs to
+// (as a member, or as a process in a member's group).
+void join_creator_jobs(pid_t child);
+
+// The last handle of the job closed: ends every member's group when the job kills on close,
+// and forgets the job.
+void close_job(std::uint64_t job);
+
+// The machine's jobs as JSON text (tests inspect it).
+std::string jobs_document();
+
+}  // namespace winsim

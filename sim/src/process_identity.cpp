@@ -1,0 +1,52 @@
+#include "process_identity.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+namespace winsim {
+namespace {
+
+struct StatFields {
+    char state = '?';
+    std::uint64_t start_time = 0;
+};
+
+std::optional<StatFields> read_stat(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    if (!file)
+        return std::nullopt;
+    const std::string text((std::istreambuf_iterator<char>(file)), {});
+    // The command name in parentheses may hold spaces; the fields after it are fixed.
+    const auto paren = text.rfind(')');
+    if (paren == std::string::npos)
+        return std::nullopt;
+    std::istringstream fields(text.substr(paren + 2));
+    StatFields stat;
+    fields >> stat.state;
+    std::string skipped;
+    // Field 3 is the state; the start time is field 22.
+    for (int field = 4; field < 22; ++field)
+        fields >> skipped;
+    fields >> stat.start_time;
+    if (!fields)
+        return std::nullopt;
+    return stat;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> process_start_time(pid_t pid) {
+    const auto stat = read_stat(pid);
+    if (!stat)
+        return std::nullopt;
+    return stat->start_time;
+}
+
+bool is_same_live_process(pid_t pid, std::uint64_t start_time) {
+    const auto stat = read_stat(pid);
+    return stat && stat->start_time == start_time && stat->state != 'Z' && stat->state != 'X';
+}
+
+}  // namespace winsim

@@ -1,0 +1,18 @@
+#pragma once
+// Telling a process apart from a later one that reuses its id: its start time.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+
+namespace winsim {
+
+// Clock ticks since boot at which the process started; nothing when it is gone. A zombie
+// still answers: it has ended but its id is not free yet.
+std::optional<std::uint64_t> process_start_time(pid_t pid);
+
+// The process exists, runs, and is the one that started at `start_time`.
+bool is_same_live_process(pid_t pid, std::uint64_t start_time);
+
+}  // namespace winsim
