@@ -167,36 +167,42 @@ std::size_t next_component(std::string_view text, std::size_t from) {
 
 }  // namespace
 
-std::optional<SecurityDescription> parse_sddl(std::string_view text) {
+std::expected<SecurityDescription, DWORD> parse_sddl(std::string_view text) {
     SecurityDescription description;
     bool seen_owner = false, seen_group = false, seen_dacl = false;
     std::size_t at = 0;
     if (text.empty())
-        return std::nullopt;
+        return std::unexpected(ERROR_INVALID_PARAMETER);
     while (at < text.size()) {
         if (at + 1 >= text.size() || text[at + 1] != ':')
-            return std::nullopt;
+            return std::unexpected(ERROR_INVALID_PARAMETER);
         const char kind = text[at];
         const std::size_t end = next_component(text, at + 2);
         const auto body = text.substr(at + 2, end - at - 2);
         switch (kind) {
             case 'O':
-                if (seen_owner || !(description.owner = read_sid_text(body)))
-                    return std::nullopt;
+                if (seen_owner)
+                    return std::unexpected(ERROR_INVALID_PARAMETER);
+                if (!(description.owner = read_sid_text(body)))
+                    return std::unexpected(ERROR_INVALID_SID);
                 seen_owner = true;
                 break;
             case 'G':
-                if (seen_group || !(description.group = read_sid_text(body)))
-                    return std::nullopt;
+                if (seen_group)
+                    return std::unexpected(ERROR_INVALID_PARAMETER);
+                if (!(description.group = read_sid_text(body)))
+                    return std::unexpected(ERROR_INVALID_SID);
                 seen_group = true;
                 break;
             case 'D':
-                if (seen_dacl || !read_dacl(body, description))
-                    return std::nullopt;
+                if (seen_dacl)
+                    return std::unexpected(ERROR_INVALID_PARAMETER);
+                if (!read_dacl(body, description))
+                    return std::unexpected(ERROR_INVALID_ACL);
                 seen_dacl = true;
                 break;
             default:  // a SACL, or no component at all
-                return std::nullopt;
+                return std::unexpected(ERROR_INVALID_PARAMETER);
         }
         at = end;
     }

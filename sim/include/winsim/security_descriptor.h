@@ -101,9 +101,10 @@ BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL* present, P
 // the O:, G: and D: components; the DACL flags P, AI and AR; ACE types A and D; the ACE flags
 // OI, CI, NP, IO and ID; rights as a 0x number or as two-letter codes (GA, GR, GW, GX, FA, FR,
 // FW, FX, KA, KR, KW, KX, RC, SD, WD, WO, CC, DC, LC, SW, RP, WP, DT, LO, CR); SIDs in the
-// standard form or as the two-letter aliases of well-known SIDs. Anything else, a SACL
-// included, fails with ERROR_INVALID_PARAMETER, except a revision other than 1
-// (ERROR_UNKNOWN_REVISION).
+// standard form or as the two-letter aliases of well-known SIDs. Errors: a malformed DACL or
+// entry ERROR_INVALID_ACL (as Wine reports it), a malformed owner or group ERROR_INVALID_SID,
+// a revision other than 1 ERROR_UNKNOWN_REVISION, anything else (a SACL included)
+// ERROR_INVALID_PARAMETER.
 BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text, DWORD revision,
                                                           PSECURITY_DESCRIPTOR* descriptor,
                                                           PULONG size);

@@ -8,6 +8,7 @@
 #include <winsim/process.h>
 #include <winsim/security.h>
 #include <winsim/security_descriptor.h>
+#include <winsim/pipes.h>
 #include <winsim/access_control.h>
 #include <winsim/restricted_token.h>
 #include <winsim/jobs.h>
