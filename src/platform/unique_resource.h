@@ -79,4 +79,13 @@ struct LocalMemoryTraits {
 template <class T>
 using LocalPtr = UniqueResource<LocalMemoryTraits<T>>;
 
+struct DesktopTraits {
+    using Value = HDESK;
+    static Value empty() { return nullptr; }
+    static bool is_valid(Value desktop) { return desktop != nullptr; }
+    static void close(Value desktop) { CloseDesktop(desktop); }
+};
+// A desktop that CreateDesktopW made; released with CloseDesktop.
+using UniqueDesktop = UniqueResource<DesktopTraits>;
+
 }  // namespace quarvel

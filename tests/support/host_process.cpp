@@ -1,9 +1,12 @@
 #include "support/host_process.h"
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -39,6 +42,27 @@ bool process_has_ended(pid_t pid) {
         return true;
     const char state = text[paren + 2];
     return state == 'Z' || state == 'X';
+}
+
+std::vector<pid_t> live_children() {
+    std::vector<pid_t> children;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        const std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const auto paren = text.rfind(')');
+        if (paren == std::string::npos || paren + 2 >= text.size())
+            continue;
+        std::istringstream fields(text.substr(paren + 2));
+        char state = '?';
+        long parent = 0;
+        fields >> state >> parent;
+        if (parent == ::getpid() && state != 'Z' && state != 'X')
+            children.push_back(static_cast<pid_t>(std::stol(name)));
+    }
+    return children;
 }
 
 bool wait_until_ended(pid_t pid, int milliseconds) {

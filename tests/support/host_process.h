@@ -3,6 +3,7 @@
 // helper programs' Windows paths, and whether a POSIX process is still alive.
 
 #include <string>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -19,6 +20,9 @@ std::string windows_form(const std::string& host_path);
 
 // True when the process no longer runs (gone, or a zombie nobody has reaped yet).
 bool process_has_ended(pid_t pid);
+
+// The children of this process that still run (zombies not counted).
+std::vector<pid_t> live_children();
 
 // Waits up to `milliseconds` for process_has_ended.
 bool wait_until_ended(pid_t pid, int milliseconds);

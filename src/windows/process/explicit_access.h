@@ -1,0 +1,20 @@
+#pragma once
+// Access lists built from grants to SIDs, as the restricted token's default DACL and the
+// private desktop need them.
+
+#include <expected>
+#include <span>
+
+#include "platform/unique_resource.h"
+#include "platform/win32.h"
+
+namespace quarvel {
+
+// One GRANT_ACCESS entry for `sid`, without inheritance, naming the trustee by SID. The entry
+// points into the SID; it must outlive the entry's use.
+EXPLICIT_ACCESS_W grant_to_sid(PSID sid, DWORD permissions);
+
+// SetEntriesInAclW: the grants merged into `old_acl` (may be null), or the error it returned.
+std::expected<LocalPtr<ACL>, DWORD> merge_grants(std::span<EXPLICIT_ACCESS_W> grants, PACL old_acl);
+
+}  // namespace quarvel

@@ -1,0 +1,31 @@
+#pragma once
+// Reading one information class of an access token with the size query Windows expects.
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "cli/failure.h"
+#include "platform/win32.h"
+
+namespace quarvel {
+
+// The information Windows wrote, in a zero-filled buffer aligned for the pointers the
+// structures hold, and the length Windows reported for it.
+struct TokenInformation {
+    std::vector<std::uint64_t> storage;
+    DWORD length = 0;
+
+    template <class T>
+    const T* as() const {
+        return reinterpret_cast<const T*>(storage.data());
+    }
+};
+
+// Asks for the size first; a size of zero fails with os_failure(code, "Could not size " +
+// subject + "."), a failed read with os_failure(code, "Could not read " + subject + ".").
+Result<TokenInformation> read_token_information(HANDLE token,
+                                                TOKEN_INFORMATION_CLASS information_class,
+                                                std::string_view code, std::string_view subject);
+
+}  // namespace quarvel

@@ -1,0 +1,31 @@
+#pragma once
+// Decoding a byte stream that arrives in pieces as UTF-8 text. A character whose bytes are
+// split between two pieces is held back until the rest arrives, so that correct output stays
+// correct however the pieces fall; only bytes that are really invalid become U+FFFD.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace quarvel {
+
+class Utf8Stream {
+  public:
+    // The longest incomplete sequence that can be held back.
+    static constexpr std::size_t kMaxHeld = 3;
+
+    // The text of the held-back bytes followed by `piece`: valid sequences unchanged, each
+    // maximal invalid subpart replaced by U+FFFD; an incomplete but so far valid sequence at the
+    // end is held back for the next piece.
+    std::string decode(std::string_view piece);
+
+    // The end of the stream: a held-back sequence can no longer complete and becomes U+FFFD.
+    std::string finish();
+
+    std::size_t held() const { return held_.size(); }
+
+  private:
+    std::string held_;
+};
+
+}  // namespace quarvel
