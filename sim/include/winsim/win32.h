@@ -13,3 +13,4 @@
 #include <winsim/restricted_token.h>
 #include <winsim/jobs.h>
 #include <winsim/desktop.h>
+#include <winsim/files.h>

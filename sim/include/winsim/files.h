@@ -1,0 +1,101 @@
+#pragma once
+// kernel32 files and directories. Paths are Windows paths (see sim/src/file_paths.h for where
+// they live on the host); handles from CreateFileW read and write through ReadFile, WriteFile
+// and FlushFileBuffers and close with CloseHandle.
+//
+// The read-only attribute is the owner's write permission bit of a regular file, and the
+// simulated host enforces it itself (tests run as root, whom POSIX permissions do not stop):
+// such a file cannot be opened for writing, truncated, replaced by MoveFileExW or deleted.
+// Directories never carry it. Sharing modes are not enforced; names are case-sensitive.
+
+#include <winsim/types.h>
+
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+// Access rights also declared by the security headers; the values are Windows'.
+#ifndef GENERIC_READ
+#define GENERIC_READ 0x80000000u
+#endif
+#ifndef GENERIC_WRITE
+#define GENERIC_WRITE 0x40000000u
+#endif
+#ifndef GENERIC_ALL
+#define GENERIC_ALL 0x10000000u
+#endif
+#ifndef FILE_READ_DATA
+#define FILE_READ_DATA 0x0001u
+#endif
+#ifndef FILE_WRITE_DATA
+#define FILE_WRITE_DATA 0x0002u
+#endif
+#ifndef FILE_APPEND_DATA
+#define FILE_APPEND_DATA 0x0004u
+#endif
+
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#ifndef OPEN_EXISTING  // also declared by the pipe calls, whose clients open with CreateFileW
+#define OPEN_EXISTING 3u
+#endif
+#define OPEN_ALWAYS 4u
+#define TRUNCATE_EXISTING 5u
+
+#define FILE_ATTRIBUTE_READONLY 0x00000001u
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002u
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define MOVEFILE_COPY_ALLOWED 0x00000002u
+#define MOVEFILE_WRITE_THROUGH 0x00000008u
+
+#define ERROR_NOT_SAME_DEVICE 17L
+#define ERROR_WRITE_FAULT 29L
+
+// Names under "\\.\pipe\" open the client end of a named pipe (see winsim/pipes.h). Otherwise:
+// opens or creates a file, or with FILE_FLAG_BACKUP_SEMANTICS opens a directory (for reading
+// attributes and access rules; it cannot be read or written). Results as Windows gives them:
+// missing file ERROR_FILE_NOT_FOUND, missing folder ERROR_PATH_NOT_FOUND, CREATE_NEW on an
+// existing name ERROR_FILE_EXISTS, a directory without backup semantics or any write access to
+// a read-only file ERROR_ACCESS_DENIED; success sets the last error to ERROR_ALREADY_EXISTS
+// when CREATE_ALWAYS or OPEN_ALWAYS found the file, else to 0. FILE_ATTRIBUTE_READONLY makes a
+// new file read-only; the new handle may still write. The security attributes are ignored:
+// the handle is never inheritable. Returns INVALID_HANDLE_VALUE on failure.
+HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
+                   LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
+                   DWORD flags_and_attributes, HANDLE template_file);
+
+// One directory; its parent must exist. An existing file or directory of that name
+// ERROR_ALREADY_EXISTS, a missing parent (or a file in its place) ERROR_PATH_NOT_FOUND.
+BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security_attributes);
+
+// An empty directory. Not empty ERROR_DIR_NOT_EMPTY, a file ERROR_DIRECTORY.
+BOOL RemoveDirectoryW(LPCWSTR path);
+
+// The attributes of the name itself (a symbolic link is not followed: it shows
+// FILE_ATTRIBUTE_REPARSE_POINT). Files carry FILE_ATTRIBUTE_ARCHIVE. INVALID_FILE_ATTRIBUTES
+// with ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when it is not there.
+DWORD GetFileAttributesW(LPCWSTR path);
+
+// Only FILE_ATTRIBUTE_READONLY of a regular file is kept; other bits are accepted and dropped.
+BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
+
+// A file (or a symbolic link itself). A read-only file or a directory ERROR_ACCESS_DENIED.
+BOOL DeleteFileW(LPCWSTR path);
+
+// Renames a file or directory. An existing target without MOVEFILE_REPLACE_EXISTING
+// ERROR_ALREADY_EXISTS; with it, a target that is read-only or a directory ERROR_ACCESS_DENIED.
+// A move between different drives' host file systems ERROR_NOT_SAME_DEVICE.
+BOOL MoveFileExW(LPCWSTR existing_name, LPCWSTR new_name, DWORD flags);

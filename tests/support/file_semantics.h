@@ -1,0 +1,200 @@
+#pragma once
+// What the file calls answer for the cases the program depends on (existing and missing names,
+// a missing folder, a directory in the way, a read-only file), checked against whichever
+// kernel32 the test binary links: the simulated host's in the host lane, Wine's in the Wine
+// lane, so the two are held to the same answers. Header-only, for both test binaries.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/unique_resource.h"
+#include "platform/wide_text.h"
+#include "platform/win32.h"
+#include "windows/security/secure_random.h"
+
+namespace quarvel::testing {
+
+// A fresh directory under Z:\tmp (the host's /tmp in both lanes), emptied and removed at the
+// end. Only names made through it are cleaned up.
+class ScratchDirectory {
+  public:
+    ScratchDirectory() {
+        const auto suffix = secure_random_hex(8);
+        path_ = to_wide("Z:\\tmp\\quarvel-files-" + suffix.value_or("fixed"));
+        EXPECT_TRUE(CreateDirectoryW(path_.c_str(), nullptr)) << GetLastError();
+    }
+    ~ScratchDirectory() {
+        for (auto it = names_.rbegin(); it != names_.rend(); ++it) {
+            SetFileAttributesW(it->c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!DeleteFileW(it->c_str()))
+                RemoveDirectoryW(it->c_str());
+        }
+        RemoveDirectoryW(path_.c_str());
+    }
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    const WideString& path() const { return path_; }
+
+    // A name inside, remembered for cleaning up (whether or not it comes to exist).
+    WideString name(std::string_view relative) {
+        names_.push_back(path_ + WIDE("\\") + to_wide(relative));
+        return names_.back();
+    }
+
+  private:
+    WideString path_;
+    std::vector<WideString> names_;
+};
+
+inline bool write_file(const WideString& path, std::string_view bytes, DWORD attributes = 0) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes, nullptr));
+    if (!file)
+        return false;
+    DWORD written = 0;
+    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) &&
+           written == bytes.size();
+}
+
+inline std::string read_file(const WideString& path) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return "<cannot open: " + std::to_string(GetLastError()) + ">";
+    std::string contents;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
+        contents.append(chunk, got);
+    return contents;
+}
+
+// The last error of a failed call, or 0 when it succeeded.
+inline DWORD error_of(BOOL succeeded) {
+    return succeeded ? 0 : GetLastError();
+}
+
+inline DWORD open_error(const WideString& path, DWORD access, DWORD disposition,
+                        DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+    UniqueHandle file(
+        CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, flags, nullptr));
+    return file ? 0 : GetLastError();
+}
+
+inline void expect_directory_creation_results() {
+    ScratchDirectory scratch;
+    const auto made = scratch.name("made");
+    EXPECT_EQ(error_of(CreateDirectoryW(made.c_str(), nullptr)), 0u);
+    EXPECT_EQ(error_of(CreateDirectoryW(made.c_str(), nullptr)),
+              static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(error_of(CreateDirectoryW(scratch.name("no\\child").c_str(), nullptr)),
+              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    const auto file = scratch.name("file");
+    ASSERT_TRUE(write_file(file, "x"));
+    EXPECT_EQ(error_of(CreateDirectoryW(file.c_str(), nullptr)),
+              static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(error_of(CreateDirectoryW(scratch.name("file\\child").c_str(), nullptr)),
+              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(GetFileAttributesW(made.c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+inline void expect_file_open_results() {
+    ScratchDirectory scratch;
+    const auto file = scratch.name("file.txt");
+    EXPECT_EQ(open_error(file, GENERIC_READ, OPEN_EXISTING),
+              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(open_error(scratch.name("missing\\file.txt"), GENERIC_READ, OPEN_EXISTING),
+              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(open_error(scratch.name("missing\\new.txt"), GENERIC_WRITE, CREATE_ALWAYS),
+              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    ASSERT_TRUE(write_file(file, "first"));
+    EXPECT_EQ(open_error(file, GENERIC_WRITE, CREATE_NEW), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    {
+        UniqueHandle again(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(again.valid());
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    }
+    EXPECT_EQ(read_file(file), "");  // CREATE_ALWAYS truncated it
+    EXPECT_EQ(open_error(scratch.path(), GENERIC_WRITE, OPEN_EXISTING),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(open_error(scratch.path(), GENERIC_READ, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS),
+              0u);
+    // Windows resolves "." and ".." on the text, before looking at the disk.
+    ASSERT_TRUE(write_file(file, "dots"));
+    EXPECT_EQ(read_file(scratch.path() + to_wide("\\nothing\\..\\.\\file.txt")), "dots");
+    // Forward slashes separate like backslashes.
+    std::string slashed = narrow_lossy(file);
+    for (auto& c : slashed)
+        if (c == '\\')
+            c = '/';
+    EXPECT_EQ(read_file(to_wide(slashed)), "dots");
+}
+
+inline void expect_missing_name_results() {
+    ScratchDirectory scratch;
+    const auto missing = scratch.name("missing");
+    EXPECT_EQ(GetFileAttributesW(missing.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(GetFileAttributesW(scratch.name("missing\\deeper").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(error_of(DeleteFileW(missing.c_str())), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(error_of(DeleteFileW(scratch.path().c_str())),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    const auto file = scratch.name("file");
+    ASSERT_TRUE(write_file(file, "x"));
+    EXPECT_EQ(error_of(MoveFileExW(missing.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)),
+              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(error_of(MoveFileExW(file.c_str(), scratch.name("missing\\target").c_str(),
+                                   MOVEFILE_REPLACE_EXISTING)),
+              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+inline void expect_rename_results() {
+    ScratchDirectory scratch;
+    const auto source = scratch.name("source");
+    const auto target = scratch.name("target");
+    const auto directory = scratch.name("directory");
+    ASSERT_TRUE(write_file(source, "new"));
+    ASSERT_TRUE(write_file(target, "old"));
+    ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+    EXPECT_EQ(error_of(MoveFileExW(source.c_str(), target.c_str(), 0)),
+              static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(error_of(MoveFileExW(source.c_str(), directory.c_str(), MOVEFILE_REPLACE_EXISTING)),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(error_of(MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)), 0u);
+    EXPECT_EQ(read_file(target), "new");
+    EXPECT_EQ(GetFileAttributesW(source.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+inline void expect_read_only_results() {
+    ScratchDirectory scratch;
+    const auto locked = scratch.name("locked");
+    const auto source = scratch.name("source");
+    ASSERT_TRUE(write_file(locked, "kept", FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(write_file(source, "new"));
+    EXPECT_EQ(GetFileAttributesW(locked.c_str()) & FILE_ATTRIBUTE_READONLY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(open_error(locked, GENERIC_WRITE, OPEN_EXISTING),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(open_error(locked, GENERIC_WRITE, CREATE_ALWAYS),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(read_file(locked), "kept");
+    EXPECT_EQ(error_of(MoveFileExW(source.c_str(), locked.c_str(), MOVEFILE_REPLACE_EXISTING)),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(error_of(DeleteFileW(locked.c_str())), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(read_file(locked), "kept");
+
+    EXPECT_EQ(error_of(SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_NORMAL)), 0u);
+    EXPECT_EQ(GetFileAttributesW(locked.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_EQ(error_of(DeleteFileW(locked.c_str())), 0u);
+    EXPECT_EQ(error_of(MoveFileExW(source.c_str(), locked.c_str(), MOVEFILE_REPLACE_EXISTING)), 0u);
+    EXPECT_EQ(read_file(locked), "new");
+}
+
+}  // namespace quarvel::testing
