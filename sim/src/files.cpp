@@ -98,9 +98,6 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD, LPSECURITY_AT
     if (file_name != nullptr && winsim::is_named_pipe_name(file_name))
         return winsim::open_named_pipe_client(file_name, desired_access, creation_disposition,
                                               flags_and_attributes);
-    if (file_name != nullptr && winsim::is_named_pipe_name(file_name))
-        return winsim::open_named_pipe_client(file_name, desired_access, creation_disposition,
-                                              flags_and_attributes);
     if (creation_disposition < CREATE_NEW || creation_disposition > TRUNCATE_EXISTING)
         return fail_handle(ERROR_INVALID_PARAMETER);
     const bool writes = (desired_access & kWriteAccess) != 0;

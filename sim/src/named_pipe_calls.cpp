@@ -28,7 +28,7 @@ std::vector<winsim::AccessEntry> default_pipe_dacl() {
         return winsim::AccessEntry{ACCESS_ALLOWED_ACE_TYPE, 0, mask, std::move(sid)};
     };
     return {allow(FILE_ALL_ACCESS, "S-1-5-18"), allow(FILE_ALL_ACCESS, "S-1-5-32-544"),
-            allow(FILE_ALL_ACCESS, winsim::current_process_token().user),
+            allow(FILE_ALL_ACCESS, winsim::process_token_object()->snapshot().user),
             allow(FILE_GENERIC_READ, "S-1-1-0"), allow(FILE_GENERIC_READ, "S-1-5-7")};
 }
 
