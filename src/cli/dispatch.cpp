@@ -1,6 +1,7 @@
 #include "cli/dispatch.h"
 
 #include "cli/console.h"
+#include "windows/runner/run_operation.h"
 
 namespace quarvel::cli {
 namespace {
@@ -23,7 +24,9 @@ struct Operations {
     std::int32_t operator()(const Help&) const { return show_usage(); }
     std::int32_t operator()(const Probe&) const { return unsupported_operation(); }
     std::int32_t operator()(const Setup&) const { return unsupported_operation(); }
-    std::int32_t operator()(const Run&) const { return unsupported_operation(); }
+    std::int32_t operator()(const Run& run) const {
+        return run_operation(run.state_dir, run.policy, run.command);
+    }
     std::int32_t operator()(const Worker&) const { return unsupported_operation(); }
 };
 

@@ -6,7 +6,9 @@
 namespace quarvel {
 namespace {
 
-std::string quoted_field(std::string_view key) { return "field `" + std::string(key) + "`"; }
+std::string quoted_field(std::string_view key) {
+    return "field `" + std::string(key) + "`";
+}
 
 std::string integer_range(std::int64_t low, std::int64_t high) {
     return "an integer from " + std::to_string(low) + " to " + std::to_string(high);
@@ -15,7 +17,8 @@ std::string integer_range(std::int64_t low, std::int64_t high) {
 std::string word_list(std::initializer_list<std::string_view> words) {
     std::string listed;
     for (const auto word : words) {
-        if (!listed.empty()) listed += ", ";
+        if (!listed.empty())
+            listed += ", ";
         listed += '"';
         listed += word;
         listed += '"';
@@ -32,12 +35,13 @@ constexpr std::int64_t kI32Max = std::numeric_limits<std::int32_t>::max();
 JsonFields::JsonFields(const JsonValue& value, std::initializer_list<std::string_view> known_keys,
                        UnknownKeys unknown_keys) {
     if (value.kind != JsonKind::object) {
-        record_wrong(describe_at("expected an object, found " + describe_found(value),
-                                 value.position));
+        record_wrong(
+            describe_at("expected an object, found " + describe_found(value), value.position));
         return;
     }
     object_ = &value;
-    if (unknown_keys == UnknownKeys::ignore) return;
+    if (unknown_keys == UnknownKeys::ignore)
+        return;
     for (const auto& member : value.members) {
         if (std::ranges::find(known_keys, member.key) == known_keys.end()) {
             record_wrong(describe_at("unknown field `" + member.key + "`", member.key_position));
@@ -47,9 +51,11 @@ JsonFields::JsonFields(const JsonValue& value, std::initializer_list<std::string
 }
 
 const JsonValue* JsonFields::find(std::string_view key) const {
-    if (object_ == nullptr) return nullptr;
+    if (object_ == nullptr)
+        return nullptr;
     for (const auto& member : object_->members)
-        if (member.key == key) return &member.value;
+        if (member.key == key)
+            return &member.value;
     return nullptr;
 }
 
@@ -61,7 +67,8 @@ const JsonValue* JsonFields::required(std::string_view key) {
 }
 
 void JsonFields::record_wrong(std::string description) {
-    if (!wrong_) wrong_ = std::move(description);
+    if (!wrong_)
+        wrong_ = std::move(description);
 }
 
 void JsonFields::record_wrong(std::string_view key, std::string_view expected,
@@ -72,13 +79,15 @@ void JsonFields::record_wrong(std::string_view key, std::string_view expected,
 }
 
 std::string JsonFields::error() const {
-    if (wrong_) return *wrong_;
-    if (missing_) return *missing_;
+    if (wrong_)
+        return *wrong_;
+    if (missing_)
+        return *missing_;
     return {};
 }
 
 std::optional<std::int64_t> JsonFields::read_integer(std::string_view key, const JsonValue& value,
-                                                    std::int64_t low, std::int64_t high) {
+                                                     std::int64_t low, std::int64_t high) {
     const bool in_range =
         (value.kind == JsonKind::unsigned_integer &&
          value.unsigned_integer <= static_cast<std::uint64_t>(high)) ||
@@ -104,7 +113,8 @@ std::optional<std::string> JsonFields::read_string(std::string_view key, const J
 std::optional<WideString> JsonFields::read_path(std::string_view key, const JsonValue& value,
                                                 std::string_view expected) {
     auto text = read_string(key, value, expected);
-    if (!text) return std::nullopt;
+    if (!text)
+        return std::nullopt;
     if (text->find('\0') != std::string::npos) {
         record_wrong(describe_at(quoted_field(key) + " must not contain U+0000", value.position));
         return std::nullopt;
@@ -116,7 +126,8 @@ std::optional<std::size_t> JsonFields::read_choice(std::string_view key, const J
                                                    std::initializer_list<std::string_view> words) {
     const auto expected = word_list(words);
     const auto text = read_string(key, value, expected);
-    if (!text) return std::nullopt;
+    if (!text)
+        return std::nullopt;
     const auto found = std::ranges::find(words, *text);
     if (found == words.end()) {
         // The word itself is not repeated: it could be long or hold anything.
@@ -128,37 +139,43 @@ std::optional<std::size_t> JsonFields::read_choice(std::string_view key, const J
 
 std::uint32_t JsonFields::required_u32(std::string_view key) {
     const JsonValue* member = required(key);
-    if (member == nullptr) return 0;
+    if (member == nullptr)
+        return 0;
     return static_cast<std::uint32_t>(read_integer(key, *member, 0, kU32Max).value_or(0));
 }
 
 std::uint32_t JsonFields::optional_u32(std::string_view key, std::uint32_t fallback) {
     const JsonValue* member = find(key);
-    if (member == nullptr) return fallback;
+    if (member == nullptr)
+        return fallback;
     return static_cast<std::uint32_t>(read_integer(key, *member, 0, kU32Max).value_or(fallback));
 }
 
 std::int32_t JsonFields::required_i32(std::string_view key) {
     const JsonValue* member = required(key);
-    if (member == nullptr) return 0;
+    if (member == nullptr)
+        return 0;
     return static_cast<std::int32_t>(read_integer(key, *member, kI32Min, kI32Max).value_or(0));
 }
 
 std::int32_t JsonFields::optional_i32(std::string_view key, std::int32_t fallback) {
     const JsonValue* member = find(key);
-    if (member == nullptr) return fallback;
+    if (member == nullptr)
+        return fallback;
     return static_cast<std::int32_t>(
         read_integer(key, *member, kI32Min, kI32Max).value_or(fallback));
 }
 
 bool JsonFields::required_bool(std::string_view key) {
-    if (required(key) == nullptr) return false;
+    if (required(key) == nullptr)
+        return false;
     return optional_bool(key, false);
 }
 
 bool JsonFields::optional_bool(std::string_view key, bool fallback) {
     const JsonValue* member = find(key);
-    if (member == nullptr) return fallback;
+    if (member == nullptr)
+        return fallback;
     if (member->kind != JsonKind::boolean) {
         record_wrong(key, "true or false", *member);
         return fallback;
@@ -168,24 +185,28 @@ bool JsonFields::optional_bool(std::string_view key, bool fallback) {
 
 std::string JsonFields::required_string(std::string_view key) {
     const JsonValue* member = required(key);
-    if (member == nullptr) return {};
+    if (member == nullptr)
+        return {};
     return read_string(key, *member, "a string").value_or(std::string());
 }
 
 std::string JsonFields::optional_string(std::string_view key, std::string fallback) {
     const JsonValue* member = find(key);
-    if (member == nullptr) return fallback;
+    if (member == nullptr)
+        return fallback;
     return read_string(key, *member, "a string").value_or(std::move(fallback));
 }
 
 std::vector<std::string> JsonFields::required_string_list(std::string_view key) {
-    if (required(key) == nullptr) return {};
+    if (required(key) == nullptr)
+        return {};
     return optional_string_list(key);
 }
 
 std::vector<std::string> JsonFields::optional_string_list(std::string_view key) {
     const JsonValue* member = find(key);
-    if (member == nullptr) return {};
+    if (member == nullptr)
+        return {};
     if (member->kind != JsonKind::array) {
         record_wrong(key, "an array of strings", *member);
         return {};
@@ -193,7 +214,8 @@ std::vector<std::string> JsonFields::optional_string_list(std::string_view key) 
     std::vector<std::string> list;
     for (const auto& item : member->items) {
         auto text = read_string(key, item, "a string in an array of strings");
-        if (!text) return {};
+        if (!text)
+            return {};
         list.push_back(std::move(*text));
     }
     return list;
@@ -201,19 +223,22 @@ std::vector<std::string> JsonFields::optional_string_list(std::string_view key) 
 
 WideString JsonFields::required_path(std::string_view key) {
     const JsonValue* member = required(key);
-    if (member == nullptr) return {};
+    if (member == nullptr)
+        return {};
     return read_path(key, *member, "a string").value_or(WideString());
 }
 
 WideString JsonFields::optional_path(std::string_view key, WideString fallback) {
     const JsonValue* member = find(key);
-    if (member == nullptr) return fallback;
+    if (member == nullptr)
+        return fallback;
     return read_path(key, *member, "a string").value_or(std::move(fallback));
 }
 
 std::vector<WideString> JsonFields::optional_path_list(std::string_view key) {
     const JsonValue* member = find(key);
-    if (member == nullptr) return {};
+    if (member == nullptr)
+        return {};
     if (member->kind != JsonKind::array) {
         record_wrong(key, "an array of strings", *member);
         return {};
@@ -221,7 +246,8 @@ std::vector<WideString> JsonFields::optional_path_list(std::string_view key) {
     std::vector<WideString> list;
     for (const auto& item : member->items) {
         auto path = read_path(key, item, "a string in an array of strings");
-        if (!path) return {};
+        if (!path)
+            return {};
         list.push_back(std::move(*path));
     }
     return list;
@@ -230,7 +256,8 @@ std::vector<WideString> JsonFields::optional_path_list(std::string_view key) {
 std::size_t JsonFields::required_choice(std::string_view key,
                                         std::initializer_list<std::string_view> words) {
     const JsonValue* member = required(key);
-    if (member == nullptr) return 0;
+    if (member == nullptr)
+        return 0;
     return read_choice(key, *member, words).value_or(0);
 }
 
@@ -238,7 +265,8 @@ std::size_t JsonFields::optional_choice(std::string_view key,
                                         std::initializer_list<std::string_view> words,
                                         std::size_t fallback) {
     const JsonValue* member = find(key);
-    if (member == nullptr) return fallback;
+    if (member == nullptr)
+        return fallback;
     return read_choice(key, *member, words).value_or(fallback);
 }
 

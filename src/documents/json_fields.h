@@ -41,7 +41,7 @@ enum class UnknownKeys {
 };
 
 class JsonFields {
-public:
+  public:
     JsonFields(const JsonValue& value, std::initializer_list<std::string_view> known_keys,
                UnknownKeys unknown_keys);
 
@@ -67,7 +67,8 @@ public:
     std::vector<WideString> optional_path_list(std::string_view key);  // absent: empty
 
     // A string that must be exactly one of `words` (case-sensitive); returns its index.
-    std::size_t required_choice(std::string_view key, std::initializer_list<std::string_view> words);
+    std::size_t required_choice(std::string_view key,
+                                std::initializer_list<std::string_view> words);
     std::size_t optional_choice(std::string_view key, std::initializer_list<std::string_view> words,
                                 std::size_t fallback);
 
@@ -77,7 +78,8 @@ public:
     T required_nested(std::string_view key,
                       const std::function<std::expected<T, std::string>(const JsonValue&)>& parse) {
         const JsonValue* member = required(key);
-        if (member == nullptr) return T{};
+        if (member == nullptr)
+            return T{};
         auto parsed = parse(*member);
         if (!parsed) {
             record_wrong(std::move(parsed.error()));
@@ -92,11 +94,12 @@ public:
 
     template <class T>
     std::expected<T, std::string> finish(T value) const {
-        if (!ok()) return std::unexpected(error());
+        if (!ok())
+            return std::unexpected(error());
         return value;
     }
 
-private:
+  private:
     const JsonValue* find(std::string_view key) const;
     // The member, or null after recording it as missing.
     const JsonValue* required(std::string_view key);

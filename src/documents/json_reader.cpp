@@ -14,11 +14,12 @@ namespace {
 // Turns byte offsets into line and column. Offsets arrive in document order, so the counter
 // walks forward from the last answer instead of rescanning from the start.
 class PositionCounter {
-public:
+  public:
     explicit PositionCounter(std::string_view source) : source_(source) {}
 
     JsonPosition at(std::size_t offset) {
-        if (offset < offset_) *this = PositionCounter(source_);
+        if (offset < offset_)
+            *this = PositionCounter(source_);
         for (; offset_ < offset && offset_ < source_.size(); ++offset_) {
             const auto byte = static_cast<unsigned char>(source_[offset_]);
             if (byte == '\n') {
@@ -32,7 +33,7 @@ public:
         return position_;
     }
 
-private:
+  private:
     std::string_view source_;
     std::size_t offset_ = 0;
     JsonPosition position_;
@@ -41,7 +42,7 @@ private:
 // An input iterator over the document that publishes how many bytes the parser has consumed,
 // which is the only way to learn where the SAX events happen.
 class CountingIterator {
-public:
+  public:
     using iterator_category = std::input_iterator_tag;
     using value_type = char;
     using difference_type = std::ptrdiff_t;
@@ -64,7 +65,7 @@ public:
     }
     bool operator==(const CountingIterator& other) const { return at_ == other.at_; }
 
-private:
+  private:
     const char* base_;
     const char* at_;
     std::size_t* consumed_;
@@ -78,13 +79,28 @@ std::string library_detail(const std::string& message) {
     std::string_view detail = message;
     if (detail.starts_with('[')) {
         const auto end = detail.find("] ");
-        if (end != std::string_view::npos) detail.remove_prefix(end + 2);
+        if (end != std::string_view::npos)
+            detail.remove_prefix(end + 2);
     }
     if (detail.starts_with("parse error")) {
         const auto colon = detail.find(": ");
-        if (colon != std::string_view::npos) detail.remove_prefix(colon + 2);
+        if (colon != std::string_view::npos)
+            detail.remove_prefix(colon + 2);
     }
-    return narrow_lossy(to_wide(detail));
+    std::string text(detail);
+    // "last read" quotes the input since the token began, which can be as long as the longest
+    // string of the document: keep only its end.
+    constexpr std::string_view kLastRead = "last read: '";
+    constexpr std::size_t kKept = 40;
+    if (const auto quoted = text.find(kLastRead); quoted != std::string::npos) {
+        const std::size_t begin = quoted + kLastRead.size();
+        std::size_t end = text.rfind("'; expected ");
+        if (end == std::string::npos || end < begin)
+            end = text.ends_with('\'') ? text.size() - 1 : begin;
+        if (end - begin > kKept)
+            text.replace(begin, end - begin - kKept, "...");
+    }
+    return narrow_lossy(to_wide(text));
 }
 
 JsonValue value_of(JsonKind kind) {
@@ -94,7 +110,7 @@ JsonValue value_of(JsonKind kind) {
 }
 
 class TreeBuilder {
-public:
+  public:
     using json = nlohmann::json;
 
     TreeBuilder(std::string_view source, const std::size_t* consumed)
@@ -108,7 +124,8 @@ public:
     }
     bool number_integer(json::number_integer_t value) {
         // The parser reports 0 and above as unsigned; "-0" is the one non-negative case here.
-        if (value >= 0) return number_unsigned(static_cast<json::number_unsigned_t>(value));
+        if (value >= 0)
+            return number_unsigned(static_cast<json::number_unsigned_t>(value));
         JsonValue scalar = value_of(JsonKind::negative_integer);
         scalar.negative_integer = value;
         return add_scalar(std::move(scalar));
@@ -146,18 +163,20 @@ public:
         return true;
     }
 
-    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) {
+    bool parse_error(std::size_t position, const std::string&,
+                     const nlohmann::detail::exception& ex) {
         // `position` counts the offending byte itself.
         const std::size_t offset = position > 0 ? position - 1 : 0;
         return fail(library_detail(ex.what()), positions_.at(offset));
     }
 
     std::expected<JsonValue, std::string> result() && {
-        if (error_) return std::unexpected(std::move(*error_));
+        if (error_)
+            return std::unexpected(std::move(*error_));
         return std::move(root_);
     }
 
-private:
+  private:
     // The token behind the current event begins at the first byte, among those consumed since
     // the previous value or key, that is neither whitespace, a separator nor a closing bracket:
     // none of those can begin a value or a key. (A number's lookahead byte is consumed with the
@@ -253,14 +272,22 @@ std::expected<JsonValue, std::string> read_json_document(std::string_view bytes)
 
 std::string describe_found(const JsonValue& value) {
     switch (value.kind) {
-        case JsonKind::null: return "null";
-        case JsonKind::boolean: return value.boolean ? "true" : "false";
-        case JsonKind::unsigned_integer: return std::to_string(value.unsigned_integer);
-        case JsonKind::negative_integer: return std::to_string(value.negative_integer);
-        case JsonKind::fraction: return value.text;
-        case JsonKind::string: return "a string";
-        case JsonKind::array: return "an array";
-        case JsonKind::object: return "an object";
+        case JsonKind::null:
+            return "null";
+        case JsonKind::boolean:
+            return value.boolean ? "true" : "false";
+        case JsonKind::unsigned_integer:
+            return std::to_string(value.unsigned_integer);
+        case JsonKind::negative_integer:
+            return std::to_string(value.negative_integer);
+        case JsonKind::fraction:
+            return value.text;
+        case JsonKind::string:
+            return "a string";
+        case JsonKind::array:
+            return "an array";
+        case JsonKind::object:
+            return "an object";
     }
     return "a value";
 }

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "support/file_semantics.h"
+#include "support/host_scratch.h"
 
 namespace quarvel {
 namespace {
@@ -32,50 +33,17 @@ TEST(SimulatedFileCalls, ReadOnlyFileResultsMatchWindows) {
     testing::expect_read_only_results();
 }
 
-// A fresh machine and a host directory to work in; the current directory is restored after.
-class SimulatedFilePlaces : public ::testing::Test {
+class SimulatedFilePlaces : public testing::HostScratch {
   protected:
-    void SetUp() override {
-        root_ = std::filesystem::temp_directory_path() /
-                ("quarvel-places-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(root_);
-        std::filesystem::create_directories(root_ / "machine");
-        std::filesystem::create_directories(root_ / "work");
-        const char* machine = std::getenv("WINSIM_MACHINE");
-        saved_machine_ = machine != nullptr ? std::optional<std::string>(machine) : std::nullopt;
-        ::setenv("WINSIM_MACHINE", (root_ / "machine").c_str(), 1);
-        saved_cwd_ = std::filesystem::current_path();
+    std::string windows_text(const std::filesystem::path& host) const {
+        return narrow_lossy(windows_form(host));
     }
-    void TearDown() override {
-        winsim::clear_faults();
-        std::filesystem::current_path(saved_cwd_);
-        if (saved_machine_)
-            ::setenv("WINSIM_MACHINE", saved_machine_->c_str(), 1);
-        else
-            ::unsetenv("WINSIM_MACHINE");
-        std::filesystem::permissions(root_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add);
-        std::filesystem::remove_all(root_);
-    }
-
-    std::string windows_form(const std::filesystem::path& host) const {
-        std::string text = "Z:" + host.string();
-        for (auto& c : text)
-            if (c == '/')
-                c = '\\';
-        return text;
-    }
-
-    std::filesystem::path root_;
-    std::filesystem::path saved_cwd_;
-    std::optional<std::string> saved_machine_;
 };
 
 TEST_F(SimulatedFilePlaces, DriveCLivesInTheMachineDirectoryAndZIsTheHostRoot) {
     ASSERT_TRUE(testing::write_file(to_wide("C:\\status.json"), "c"));
     EXPECT_TRUE(std::filesystem::exists(root_ / "machine" / "C" / "status.json"));
-    ASSERT_TRUE(testing::write_file(to_wide(windows_form(root_ / "work" / "z.txt")), "z"));
+    ASSERT_TRUE(testing::write_file(to_wide(windows_text(root_ / "work" / "z.txt")), "z"));
     EXPECT_TRUE(std::filesystem::exists(root_ / "work" / "z.txt"));
     // Drive letters are not case-sensitive; ".." never climbs above a drive's root.
     EXPECT_EQ(testing::read_file(to_wide("c:\\..\\..\\status.json")), "c");
@@ -97,7 +65,7 @@ TEST_F(SimulatedFilePlaces, RelativeRootedAndDriveRelativePathsFollowTheCurrentD
     EXPECT_TRUE(std::filesystem::exists(root_ / "work" / "sub-less.txt"));
     // The current drive is Z: here, so a rooted path is on the host's root and C:name is at
     // the root of C:.
-    EXPECT_EQ(testing::read_file(to_wide(windows_form(root_ / "work" / "bare.txt").substr(2))),
+    EXPECT_EQ(testing::read_file(to_wide(windows_text(root_ / "work" / "bare.txt").substr(2))),
               "1");
     ASSERT_TRUE(testing::write_file(to_wide("C:drive-relative.txt"), "3"));
     EXPECT_TRUE(std::filesystem::exists(root_ / "machine" / "C" / "drive-relative.txt"));
@@ -138,7 +106,7 @@ TEST_F(SimulatedFilePlaces, ReadOnlyIsTheOwnerWriteBitAndBindsEvenRoot) {
     { std::ofstream(host) << "kept"; }
     std::filesystem::permissions(host, std::filesystem::perms::owner_write,
                                  std::filesystem::perm_options::remove);
-    const auto path = to_wide(windows_form(host));
+    const auto path = to_wide(windows_text(host));
     EXPECT_EQ(GetFileAttributesW(path.c_str()),
               static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(testing::open_error(path, GENERIC_WRITE, OPEN_EXISTING),
@@ -153,15 +121,15 @@ TEST_F(SimulatedFilePlaces, ReadOnlyIsTheOwnerWriteBitAndBindsEvenRoot) {
 TEST_F(SimulatedFilePlaces, SymbolicLinksShowAsReparsePoints) {
     std::filesystem::create_directories(root_ / "work" / "real");
     std::filesystem::create_directory_symlink(root_ / "work" / "real", root_ / "work" / "link");
-    const auto link = to_wide(windows_form(root_ / "work" / "link"));
+    const auto link = to_wide(windows_text(root_ / "work" / "link"));
     EXPECT_EQ(GetFileAttributesW(link.c_str()),
               static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
 }
 
 TEST_F(SimulatedFilePlaces, EveryCallFailsWithTheInjectedError) {
-    const auto directory = to_wide(windows_form(root_ / "work" / "d"));
-    const auto file = to_wide(windows_form(root_ / "work" / "f"));
-    const auto other = to_wide(windows_form(root_ / "work" / "g"));
+    const auto directory = to_wide(windows_text(root_ / "work" / "d"));
+    const auto file = to_wide(windows_text(root_ / "work" / "f"));
+    const auto other = to_wide(windows_text(root_ / "work" / "g"));
     ASSERT_TRUE(testing::write_file(file, "x"));
     const auto handles = winsim::open_handle_count();
 
@@ -191,14 +159,14 @@ TEST_F(SimulatedFilePlaces, EveryCallFailsWithTheInjectedError) {
 TEST_F(SimulatedFilePlaces, RemovingDirectoriesReportsWhatIsInTheWay) {
     std::filesystem::create_directories(root_ / "work" / "full" / "inner");
     EXPECT_EQ(
-        testing::error_of(RemoveDirectoryW(to_wide(windows_form(root_ / "work" / "full")).c_str())),
+        testing::error_of(RemoveDirectoryW(to_wide(windows_text(root_ / "work" / "full")).c_str())),
         static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
     { std::ofstream(root_ / "work" / "plain") << "x"; }
     EXPECT_EQ(testing::error_of(
-                  RemoveDirectoryW(to_wide(windows_form(root_ / "work" / "plain")).c_str())),
+                  RemoveDirectoryW(to_wide(windows_text(root_ / "work" / "plain")).c_str())),
               static_cast<DWORD>(ERROR_DIRECTORY));
     EXPECT_EQ(testing::error_of(RemoveDirectoryW(
-                  to_wide(windows_form(root_ / "work" / "full" / "inner")).c_str())),
+                  to_wide(windows_text(root_ / "work" / "full" / "inner")).c_str())),
               0u);
 }
 

@@ -17,7 +17,8 @@ struct Sample {
 std::expected<Sample, std::string> read_sample(std::string_view text,
                                                UnknownKeys unknown = UnknownKeys::reject) {
     const auto document = read_json_document(text);
-    if (!document) return std::unexpected(document.error());
+    if (!document)
+        return std::unexpected(document.error());
     JsonFields fields(*document, {"number", "name"}, unknown);
     Sample sample;
     sample.number = fields.required_u32("number");
@@ -35,18 +36,24 @@ TEST(JsonReader, RejectionsNameTheProblemTheFieldAndThePosition) {
         {R"({"number":1,"foo":2})", "unknown field `foo` at line 1, column 13"},
         {"{\n  \"number\": 1,\n  \"number\": 2\n}", "duplicate field `number` at line 3, column 3"},
         {R"(  {"name":"a"})", "missing field `number` at line 1, column 3"},
-        {R"({"number":null})", "field `number` must be an integer from 0 to 4294967295, found null "
-                               "at line 1, column 11"},
-        {R"({"number":-1})", "field `number` must be an integer from 0 to 4294967295, found -1 at "
-                             "line 1, column 11"},
-        {R"({"number":2.0})", "field `number` must be an integer from 0 to 4294967295, found 2.0 "
-                              "at line 1, column 11"},
-        {R"({"number":4294967296})", "field `number` must be an integer from 0 to 4294967295, "
-                                     "found 4294967296 at line 1, column 11"},
-        {R"({"number":"1"})", "field `number` must be an integer from 0 to 4294967295, found a "
-                              "string at line 1, column 11"},
-        {R"({"number":1,"name":null})", "field `name` must be a string, found null at line 1, "
-                                        "column 20"},
+        {R"({"number":null})",
+         "field `number` must be an integer from 0 to 4294967295, found null "
+         "at line 1, column 11"},
+        {R"({"number":-1})",
+         "field `number` must be an integer from 0 to 4294967295, found -1 at "
+         "line 1, column 11"},
+        {R"({"number":2.0})",
+         "field `number` must be an integer from 0 to 4294967295, found 2.0 "
+         "at line 1, column 11"},
+        {R"({"number":4294967296})",
+         "field `number` must be an integer from 0 to 4294967295, "
+         "found 4294967296 at line 1, column 11"},
+        {R"({"number":"1"})",
+         "field `number` must be an integer from 0 to 4294967295, found a "
+         "string at line 1, column 11"},
+        {R"({"number":1,"name":null})",
+         "field `name` must be a string, found null at line 1, "
+         "column 20"},
         {"\xEF\xBB\xBF{\"number\":1}", "byte-order mark before the document at line 1, column 1"},
         {"[1]", "expected an object, found an array at line 1, column 1"},
     };
@@ -62,10 +69,12 @@ TEST(JsonReader, SyntaxErrorsCarryTheLibraryDetailAndThePosition) {
         {"{\"number\":1}\n{\"number\":2}",
          "syntax error while parsing value - unexpected '{'; expected end of input at line 2, "
          "column 1"},
-        {"{\"number\":1,}", "syntax error while parsing object key - unexpected '}'; expected "
-                            "string literal at line 1, column 13"},
-        {"", "syntax error while parsing value - unexpected end of input; expected '[', '{', or a "
-             "literal at line 1, column 1"},
+        {"{\"number\":1,}",
+         "syntax error while parsing object key - unexpected '}'; expected "
+         "string literal at line 1, column 13"},
+        {"",
+         "syntax error while parsing value - unexpected end of input; expected '[', '{', or a "
+         "literal at line 1, column 1"},
     };
     for (const auto& rejected : cases) {
         const auto read = read_json_document(rejected.text);
@@ -82,6 +91,15 @@ TEST(JsonReader, InvalidUtf8InsideAStringIsRejectedAtItsPositionAsValidText) {
     EXPECT_NE(read.error().find("UTF-8"), std::string::npos) << read.error();
     // The description is printed inside JSON later, so it must itself be valid UTF-8.
     EXPECT_EQ(narrow_lossy(to_wide(read.error())), read.error());
+}
+
+TEST(JsonReader, LongInputQuotedByASyntaxErrorIsShortened) {
+    const std::string text = "[\"" + std::string(100000, 'a') + "\"x]";
+    const auto read = read_json_document(text);
+    ASSERT_FALSE(read.has_value());
+    EXPECT_LT(read.error().size(), 300u) << read.error();
+    EXPECT_NE(read.error().find("...aaaa"), std::string::npos) << read.error();
+    EXPECT_TRUE(read.error().ends_with("at line 1, column 100004")) << read.error();
 }
 
 TEST(JsonReader, ColumnsCountCharactersNotBytes) {
@@ -103,7 +121,8 @@ TEST(JsonReader, OtherWhitespaceAroundTheValueIsRejected) {
     }
     const auto after_nul = read_json_document(std::string("{\"number\":1} \0 {}", 16));
     ASSERT_FALSE(after_nul.has_value());
-    EXPECT_EQ(after_nul.error(), "unexpected character U+0000 after the document at line 1, column 14");
+    EXPECT_EQ(after_nul.error(),
+              "unexpected character U+0000 after the document at line 1, column 14");
     EXPECT_FALSE(read_json_document(std::string("{\"name\":\"a\0\"}", 13)).has_value());
 }
 
@@ -157,7 +176,8 @@ struct Ranged {
 
 std::expected<Ranged, std::string> read_ranged(std::string_view text) {
     const auto document = read_json_document(text);
-    if (!document) return std::unexpected(document.error());
+    if (!document)
+        return std::unexpected(document.error());
     JsonFields fields(*document, {"i", "flag", "paths", "mode"}, UnknownKeys::reject);
     Ranged ranged;
     ranged.signed_value = fields.optional_i32("i", 7);
@@ -168,8 +188,8 @@ std::expected<Ranged, std::string> read_ranged(std::string_view text) {
 }
 
 TEST(JsonFields, SignedRangeBooleansPathListsAndWords) {
-    const auto read = read_ranged(
-        R"({"i":-2147483648,"flag":true,"paths":["C:\\a","b"],"mode":"disabled"})");
+    const auto read =
+        read_ranged(R"({"i":-2147483648,"flag":true,"paths":["C:\\a","b"],"mode":"disabled"})");
     ASSERT_TRUE(read.has_value()) << read.error();
     EXPECT_EQ(read->signed_value, -2147483648);
     EXPECT_TRUE(read->flag);
@@ -177,21 +197,28 @@ TEST(JsonFields, SignedRangeBooleansPathListsAndWords) {
     EXPECT_EQ(read->mode, 1u);
 
     const std::vector<Rejected> cases = {
-        {R"({"i":2147483648})", "field `i` must be an integer from -2147483648 to 2147483647, "
-                                "found 2147483648 at line 1, column 6"},
-        {R"({"i":-2147483649})", "field `i` must be an integer from -2147483648 to 2147483647, "
-                                 "found -2147483649 at line 1, column 6"},
-        {R"({"i":1e2})", "field `i` must be an integer from -2147483648 to 2147483647, found 1e2 "
-                         "at line 1, column 6"},
+        {R"({"i":2147483648})",
+         "field `i` must be an integer from -2147483648 to 2147483647, "
+         "found 2147483648 at line 1, column 6"},
+        {R"({"i":-2147483649})",
+         "field `i` must be an integer from -2147483648 to 2147483647, "
+         "found -2147483649 at line 1, column 6"},
+        {R"({"i":1e2})",
+         "field `i` must be an integer from -2147483648 to 2147483647, found 1e2 "
+         "at line 1, column 6"},
         {R"({"flag":1})", "field `flag` must be true or false, found 1 at line 1, column 9"},
-        {R"({"paths":null})", "field `paths` must be an array of strings, found null at line 1, "
-                              "column 10"},
-        {R"({"paths":["a",3]})", "field `paths` must be a string in an array of strings, found 3 "
-                                 "at line 1, column 15"},
-        {R"({"paths":["a\u0000b"]})", "field `paths` must not contain U+0000 at line 1, "
-                                      "column 11"},
-        {R"({"mode":"Enabled"})", "field `mode` must be one of \"enabled\", \"disabled\" at line "
-                                  "1, column 9"},
+        {R"({"paths":null})",
+         "field `paths` must be an array of strings, found null at line 1, "
+         "column 10"},
+        {R"({"paths":["a",3]})",
+         "field `paths` must be a string in an array of strings, found 3 "
+         "at line 1, column 15"},
+        {R"({"paths":["a\u0000b"]})",
+         "field `paths` must not contain U+0000 at line 1, "
+         "column 11"},
+        {R"({"mode":"Enabled"})",
+         "field `mode` must be one of \"enabled\", \"disabled\" at line "
+         "1, column 9"},
     };
     for (const auto& rejected : cases) {
         const auto outcome = read_ranged(rejected.text);

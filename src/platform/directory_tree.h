@@ -1,0 +1,21 @@
+#pragma once
+// Creating a directory together with whichever of its ancestors are missing.
+
+#include <cstdint>
+#include <expected>
+
+#include "platform/wide_text.h"
+
+namespace quarvel {
+
+// Makes `directory` and every missing ancestor; an empty path (the current directory) and an
+// existing directory need nothing. Another process creating the same directories meanwhile is
+// not an error. Fails with the Windows error of the step that could not be taken, e.g.
+// ERROR_ALREADY_EXISTS when a file stands where a directory must go, or ERROR_PATH_NOT_FOUND
+// when not even the root exists.
+std::expected<void, std::uint32_t> create_directory_tree(WideView directory);
+
+// Whether the path names an existing directory (a link to one included).
+bool is_existing_directory(WideView path);
+
+}  // namespace quarvel
