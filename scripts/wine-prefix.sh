@@ -14,7 +14,7 @@ case $action in
     wine wineboot --init >/dev/null 2>&1
     wineserver -w
     # A persistent server spares every later wine start the server's start-up; `down` ends it.
-    wineserver -p
+    wineserver -p >/dev/null 2>&1 </dev/null
     ;;
   down)
     wineserver -k >/dev/null 2>&1 || true
