@@ -1,0 +1,118 @@
+#include "windows/channel/message_framing.h"
+
+#include <array>
+#include <vector>
+
+#include "windows/channel/read_exact.h"
+#include "windows/security/os_failure.h"
+
+namespace quarvel {
+namespace {
+
+using LengthPrefix = std::array<std::uint8_t, 4>;
+
+LengthPrefix encode_length(std::uint32_t length) {
+    return {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
+            static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24)};
+}
+
+std::uint32_t decode_length(const LengthPrefix& prefix) {
+    return static_cast<std::uint32_t>(prefix[0]) | static_cast<std::uint32_t>(prefix[1]) << 8 |
+           static_cast<std::uint32_t>(prefix[2]) << 16 |
+           static_cast<std::uint32_t>(prefix[3]) << 24;
+}
+
+// Writes all of `bytes`; WriteFile may take less than it is given.
+Result<void> write_all(HANDLE pipe, const std::uint8_t* bytes, std::size_t count) {
+    std::size_t written = 0;
+    while (written < count) {
+        DWORD put = 0;
+        if (!WriteFile(pipe, bytes + written, static_cast<DWORD>(count - written), &put, nullptr))
+            return std::unexpected(
+                os_failure("ipc_write_failed", "Could not write protected communication channel."));
+        if (put == 0)
+            return std::unexpected(fixed_failure(
+                "ipc_write_failed", "Protected communication channel accepted no data.",
+                exit_code::internal));
+        written += put;
+    }
+    return {};
+}
+
+Failure invalid_message(std::string_view description) {
+    return formatted_failure("invalid_request", exit_code::invalid_request,
+                             "Invalid protected command message: ", description);
+}
+
+Result<void> write_serialised(HANDLE pipe, std::expected<std::string, std::string> body) {
+    if (!body)
+        return std::unexpected(
+            Failure{"ipc_serialization_failed", std::move(body.error()), exit_code::internal});
+    return write_message_body(pipe, *body);
+}
+
+template <class Parse>
+auto read_parsed(HANDLE pipe, Parse parse) -> Result<typename decltype(parse(""))::value_type> {
+    auto body = read_message_body(pipe);
+    if (!body)
+        return std::unexpected(std::move(body.error()));
+    auto document = parse(*body);
+    if (!document)
+        return std::unexpected(invalid_message(document.error()));
+    return std::move(*document);
+}
+
+}  // namespace
+
+Result<void> write_message_body(HANDLE pipe, std::string_view body) {
+    if (body.size() > kMaxMessageBytes)
+        return std::unexpected(fixed_failure("invalid_request",
+                                             "Protected command message is too large.",
+                                             exit_code::invalid_request));
+    const LengthPrefix prefix = encode_length(static_cast<std::uint32_t>(body.size()));
+    if (auto sent = write_all(pipe, prefix.data(), prefix.size()); !sent)
+        return sent;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(body.data());
+    if (auto sent = write_all(pipe, bytes, body.size()); !sent)
+        return sent;
+    if (!FlushFileBuffers(pipe))
+        return std::unexpected(
+            os_failure("ipc_write_failed", "Could not flush protected communication channel."));
+    return {};
+}
+
+Result<void> write_message(HANDLE pipe, const WorkerFrame& frame) {
+    return write_serialised(pipe, write_worker_frame(frame));
+}
+
+Result<void> write_message(HANDLE pipe, const WorkerRequest& request) {
+    return write_serialised(pipe, write_worker_request(request));
+}
+
+Result<std::string> read_message_body(HANDLE pipe) {
+    LengthPrefix prefix{};
+    if (auto read = read_exact(pipe, prefix); !read)
+        return std::unexpected(std::move(read.error()));
+    const std::uint32_t length = decode_length(prefix);
+    if (length == 0 || length > kMaxMessageBytes)
+        return std::unexpected(fixed_failure("invalid_request",
+                                             "Protected command message length is invalid.",
+                                             exit_code::invalid_request));
+    std::string body(length, '\0');
+    auto* bytes = reinterpret_cast<std::uint8_t*>(body.data());
+    if (auto read = read_exact(pipe, {bytes, body.size()}); !read)
+        return std::unexpected(std::move(read.error()));
+    return body;
+}
+
+template <>
+Result<WorkerFrame> read_message<WorkerFrame>(HANDLE pipe) {
+    return read_parsed(pipe, parse_worker_frame);
+}
+
+template <>
+Result<WorkerRequest> read_message<WorkerRequest>(HANDLE pipe) {
+    return read_parsed(pipe, parse_worker_request);
+}
+
+}  // namespace quarvel
