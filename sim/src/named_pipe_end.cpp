@@ -80,13 +80,19 @@ DWORD NamedPipeEnd::flush() {
         return not_connected_error();
     // What this end wrote stays charged to it until the peer has read it (or has gone, which
     // discards it), so an empty send queue means everything written was taken.
-    auto pause = std::chrono::microseconds(5);
-    for (;;) {
+    // The reader usually takes the data within microseconds: yield first, and only sleep,
+    // ever longer, for a reader that is slow to come.
+    auto pause = std::chrono::microseconds(20);
+    for (int attempt = 0;; ++attempt) {
         int unread = 0;
         if (::ioctl(fd, SIOCOUTQ, &unread) != 0)
             return windows_error_from_errno(errno);
         if (unread == 0)
             return 0;
+        if (attempt < 2000) {
+            std::this_thread::yield();
+            continue;
+        }
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::microseconds(1000));
     }
