@@ -106,34 +106,65 @@ void NamedPipeServer::stop_listening() {
     listener_ = -1;
 }
 
+void NamedPipeServer::adopt_waiting_client() {
+    if (state_ != State::listening)
+        return;
+    int fd = -1;
+    do {
+        fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    } while (fd < 0 && (errno == EINTR || errno == ECONNABORTED));
+    if (fd < 0)
+        return;
+    stop_listening();
+    // Its data, if any, can still be read; only ConnectNamedPipe tells that it has gone.
+    state_ = peer_already_closed(fd) ? State::closing : State::connected;
+    attach(fd);
+}
+
 DWORD NamedPipeServer::connect() {
-    std::lock_guard guard(mutex_);
+    std::unique_lock guard(mutex_);
+    adopt_waiting_client();
     if (state_ == State::connected)
         return ERROR_PIPE_CONNECTED;
     if (state_ == State::closing)
         return ERROR_NO_DATA;
+    if (nowait())
+        return ERROR_PIPE_LISTENING;
     for (;;) {
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) {
-            stop_listening();
-            if (peer_already_closed(fd)) {
-                ::close(fd);
-                state_ = State::closing;
-                return ERROR_NO_DATA;
-            }
-            attach(fd);
-            state_ = State::connected;
-            return nowait() ? ERROR_PIPE_CONNECTED : 0;
-        }
-        if (errno == EINTR || errno == ECONNABORTED)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return windows_error_from_errno(errno);
-        if (nowait())
-            return ERROR_PIPE_LISTENING;
         pollfd watch{listener_, POLLIN, 0};
+        guard.unlock();
         ::poll(&watch, 1, -1);
+        guard.lock();
+        adopt_waiting_client();
+        if (state_ == State::connected)
+            return 0;
+        if (state_ == State::closing)
+            return ERROR_NO_DATA;
     }
+}
+
+DWORD NamedPipeServer::read(void* buffer, DWORD size, DWORD& transferred) {
+    {
+        std::lock_guard guard(mutex_);
+        adopt_waiting_client();
+    }
+    return NamedPipeEnd::read(buffer, size, transferred);
+}
+
+DWORD NamedPipeServer::write(const void* buffer, DWORD size, DWORD& transferred) {
+    {
+        std::lock_guard guard(mutex_);
+        adopt_waiting_client();
+    }
+    return NamedPipeEnd::write(buffer, size, transferred);
+}
+
+DWORD NamedPipeServer::flush() {
+    {
+        std::lock_guard guard(mutex_);
+        adopt_waiting_client();
+    }
+    return NamedPipeEnd::flush();
 }
 
 }  // namespace winsim

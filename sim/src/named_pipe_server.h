@@ -24,12 +24,20 @@ class NamedPipeServer : public NamedPipeEnd {
     // ConnectNamedPipe: TRUE-worthy 0, or the error it reports.
     DWORD connect();
 
+    // A client that has connected is the server's peer at once, whether or not the server has
+    // called ConnectNamedPipe yet, so I/O first takes in a waiting client.
+    DWORD read(void* buffer, DWORD size, DWORD& transferred) override;
+    DWORD write(const void* buffer, DWORD size, DWORD& transferred) override;
+    DWORD flush() override;
+
   protected:
     DWORD not_connected_error() const override { return ERROR_PIPE_LISTENING; }
 
   private:
     enum class State { listening, connected, closing };
     void stop_listening();
+    // Takes in a client waiting on the listener, if any; the caller holds mutex_.
+    void adopt_waiting_client();
 
     std::mutex mutex_;
     PipeLocation location_;

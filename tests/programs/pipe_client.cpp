@@ -12,6 +12,8 @@
 //   split-length        opens the pipe, sends a length of 2 in two pieces of 2 bytes with a
 //                       pause between, then the 2-byte body {}, then waits for the peer to close
 //   open                opens the pipe and ends with 0
+//   open-read           opens the pipe for reading only (CreateFileW itself); ends with 0, or
+//                       with the Windows error when the open fails
 // Any failure is printed as the program's JSON error line and ends with its exit code.
 
 #include <cstdlib>
@@ -96,6 +98,11 @@ int main() {
 
     if (action == "exit")
         finish(static_cast<UINT>(std::strtoul(value.c_str(), nullptr, 10)));
+    if (action == "open-read") {
+        HANDLE reader =
+            CreateFileW(to_wide(name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        finish(reader == INVALID_HANDLE_VALUE ? GetLastError() : 0);
+    }
     UniqueHandle pipe = checked(open_protected_pipe(name));
     if (action == "frames") {
         send_frames(std::move(pipe), std::atoi(value.c_str()));
