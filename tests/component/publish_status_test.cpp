@@ -89,23 +89,6 @@ TEST_F(PublishStatus, PathsWithoutAParentAreRefused) {
     }
 }
 
-TEST_F(PublishStatus, ConsecutivePublicationsUseConsecutiveNumbers) {
-    // A directory as target refuses both the rename and the delete, so each temporary stays.
-    std::filesystem::create_directories(work("target"));
-    ASSERT_FALSE(publish_status(windows_form(work("target")), ready()));
-    ASSERT_FALSE(publish_status(windows_form(work("target")), ready()));
-    const auto names = leftovers(work());
-    ASSERT_EQ(names.size(), 2u);
-    const std::string prefix = ".quarvel-status-" + std::to_string(::getpid()) + "-";
-    ASSERT_TRUE(names[0].starts_with(prefix) && names[1].starts_with(prefix));
-    const auto number = [&](const std::string& name) {
-        return std::stoull(name.substr(prefix.size(), name.size() - prefix.size() - 4));
-    };
-    EXPECT_EQ(number(names[1]) > number(names[0]) ? number(names[1]) - number(names[0])
-                                                  : number(names[0]) - number(names[1]),
-              1u);
-}
-
 TEST_F(PublishStatus, FirstTwoPublicationsOfAProcessAreNumberedZeroAndOne) {
     // The target is a directory, so both publications fail and leave their temporary files.
     std::filesystem::create_directories(work("target"));

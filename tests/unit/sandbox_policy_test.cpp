@@ -60,32 +60,16 @@ struct Rejected {
     std::string description;
 };
 
+// The rule cases that the end-to-end run tests do not already show in both lanes.
 TEST(SandboxPolicyParse, DocumentsBreakingTheRulesAreRejectedWithTheirReason) {
     const std::vector<Rejected> cases = {
-        {"byte-order mark", "\xEF\xBB\xBF" + std::string(kMinimal),
-         "byte-order mark before the document at line 1, column 1"},
-        {"unknown key", R"({"cwd":"a","runtime_dir":"b","status_file":"c","shell":"x"})",
-         "unknown field `shell` at line 1, column 48"},
-        {"repeated cwd", R"({"cwd":"a","cwd":"b","runtime_dir":"b","status_file":"c"})",
-         "duplicate field `cwd` at line 1, column 12"},
-        {"network in another letter case",
-         R"({"cwd":"a","runtime_dir":"b","status_file":"c","network":"Enabled"})",
-         "field `network` must be one of \"enabled\", \"disabled\" at line 1, column 58"},
-        {"negative version", R"({"version":-1,"cwd":"a","runtime_dir":"b","status_file":"c"})",
-         "field `version` must be an integer from 0 to 4294967295, found -1 at line 1, column 12"},
-        {"fractional version", R"({"version":1.5,"cwd":"a","runtime_dir":"b","status_file":"c"})",
-         "field `version` must be an integer from 0 to 4294967295, found 1.5 at line 1, column 12"},
-        {"null root list",
-         R"({"cwd":"a","writable_roots":null,"runtime_dir":"b","status_file":"c"})",
-         "field `writable_roots` must be an array of strings, found null at line 1, column 29"},
         {"null status file", R"({"cwd":"a","runtime_dir":"b","status_file":null})",
          "field `status_file` must be a string, found null at line 1, column 44"},
         {"missing runtime_dir before status_file", R"({"cwd":"a"})",
          "missing field `runtime_dir` at line 1, column 1"},
         {"missing cwd first", "{}", "missing field `cwd` at line 1, column 1"},
-        {"second object", std::string(kMinimal) + "\n" + std::string(kMinimal),
-         "syntax error while parsing value - unexpected '{'; expected end of input at line 2, "
-         "column 1"},
+        {"wrong value before a missing key", R"({"network":1})",
+         "field `network` must be one of \"enabled\", \"disabled\", found 1 at line 1, column 12"},
         {"not an object", "[]", "expected an object, found an array at line 1, column 1"},
     };
     for (const auto& rejected : cases) {
@@ -169,13 +153,6 @@ TEST(SandboxPolicyValidate, FirstFailingRuleInOrderIsReported) {
                   fixed_failure("invalid_request", c.message, exit_code::invalid_request));
     }
     EXPECT_TRUE(validate_policy(full_policy()).has_value());
-}
-
-TEST(SandboxPolicyValidate, VersionTwoParsesAndThenFailsValidation) {
-    const auto policy =
-        parse_policy(R"({"version":2,"cwd":"C:\\w","runtime_dir":"C:\\r","status_file":"C:\\s"})");
-    ASSERT_TRUE(policy.has_value()) << policy.error();
-    EXPECT_EQ(validate_policy(*policy).error().message, "Unsupported policy version: 2.");
 }
 
 }  // namespace

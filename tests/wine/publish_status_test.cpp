@@ -37,29 +37,6 @@ TEST(WinePublishStatus, ExistingAndReadOnlyTargetsAreReplaced) {
     EXPECT_EQ(testing::read_file(locked), status_json(ready()).value());
 }
 
-TEST(WinePublishStatus, RefusedPublicationsLeaveConsecutivelyNumberedTemporaries) {
-    testing::ScratchDirectory scratch;
-    const auto target = scratch.name("target");
-    ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
-    const std::string prefix = ".quarvel-status-" + std::to_string(GetCurrentProcessId()) + "-";
-    // Find the number the next publication will take: it is the first name not yet there.
-    const auto first = publish_status(target, ready());
-    ASSERT_FALSE(first);
-    EXPECT_EQ(first.error().message,
-              io_failure("Could not replace status file", ERROR_ACCESS_DENIED).message);
-    ASSERT_FALSE(publish_status(target, ready()));
-    std::vector<std::uint64_t> numbers;
-    for (std::uint64_t n = 0; n < 10000 && numbers.size() < 2; ++n) {
-        const auto name = scratch.path() + to_wide("\\" + prefix + std::to_string(n) + ".tmp");
-        if (GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            numbers.push_back(n);
-            scratch.name(prefix + std::to_string(n) + ".tmp");
-        }
-    }
-    ASSERT_EQ(numbers.size(), 2u);
-    EXPECT_EQ(numbers[1], numbers[0] + 1);
-}
-
 TEST(WinePublishStatus, EightThreadsWithTargetsOfTheirOwnAllSucceed) {
     testing::ScratchDirectory scratch;
     std::vector<WideString> targets;
