@@ -51,7 +51,11 @@ std::vector<std::string> child_environment(
     own.insert(own.end(), overrides.begin(), overrides.end());
     std::erase_if(entries, [&](const std::string& entry) {
         const auto name = name_of(entry);
-        if (name == "WINSIM_FAULTS" || name == "WINSIM_INHERITED_HANDLES")
+        // Faults armed for this process stay here; a block the caller gives names the
+        // child's on purpose.
+        if (name == "WINSIM_FAULTS" && block == nullptr)
+            return true;
+        if (name == "WINSIM_INHERITED_HANDLES")
             return true;
         return std::any_of(own.begin(), own.end(),
                            [&](const auto& variable) { return variable.first == name; });

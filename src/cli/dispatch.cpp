@@ -1,6 +1,7 @@
 #include "cli/dispatch.h"
 
 #include "cli/console.h"
+#include "windows/process/worker_operation.h"
 #include "windows/runner/run_operation.h"
 
 namespace quarvel::cli {
@@ -27,7 +28,7 @@ struct Operations {
     std::int32_t operator()(const Run& run) const {
         return run_operation(run.state_dir, run.policy, run.command);
     }
-    std::int32_t operator()(const Worker&) const { return unsupported_operation(); }
+    std::int32_t operator()(const Worker& worker) const { return run_worker(worker.pipe); }
 };
 
 }  // namespace

@@ -6,6 +6,10 @@
 //   write-handle <hex> <text>   writes text to an inherited handle given by its value
 //   sleep <milliseconds>        waits, then ends with 0
 //   spawn-sleeper <ms>          starts "sleep <ms>" as a child, prints its process id, ends
+//   emit <pattern>              writes a known byte pattern to standard output:
+//                               large (20,000 bytes in one write), straddle (four-byte
+//                               characters across each of five 8,192-byte boundaries, written
+//                               8,192 bytes at a time), invalid ("f", 0xFF, "g")
 // A failed write to standard output ends it with 4, a failed write to a handle with 3.
 
 #include <cstdlib>
@@ -72,6 +76,31 @@ void spawn_sleeper(const WideString& milliseconds) {
     CloseHandle(process.hProcess);
 }
 
+std::string pattern(const std::string& name) {
+    std::string bytes;
+    if (name == "large") {
+        while (bytes.size() < 20000)
+            bytes += "0123456789abcdef\n";
+        bytes.resize(20000);
+    } else if (name == "straddle") {
+        for (std::size_t boundary = 1; boundary <= 5; ++boundary) {
+            const std::size_t before = (boundary - 1) % 3 + 1;
+            bytes.append(boundary * 8192 - before - bytes.size(), 'x');
+            bytes += "\xF0\x9F\x98\x80";
+        }
+    } else if (name == "invalid") {
+        bytes = "f\xFFg";
+    }
+    return bytes;
+}
+
+void emit(const std::string& name) {
+    const std::string bytes = pattern(name);
+    const std::size_t piece = name == "straddle" ? 8192 : bytes.size();
+    for (std::size_t at = 0; at < bytes.size(); at += piece)
+        write_output(bytes.substr(at, piece));
+}
+
 }  // namespace
 
 int main() {
@@ -99,6 +128,10 @@ int main() {
     }
     if (action == "sleep" && args.size() == 2) {
         Sleep(static_cast<DWORD>(std::strtoul(narrow(args[1]).c_str(), nullptr, 10)));
+        finish(0);
+    }
+    if (action == "emit" && args.size() == 2) {
+        emit(narrow(args[1]));
         finish(0);
     }
     if (action == "spawn-sleeper" && args.size() == 2) {

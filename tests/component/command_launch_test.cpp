@@ -1,0 +1,230 @@
+// Launching the confined command on the simulated host: what the command gets, the progress
+// stages, waiting for it, and every launch failure leaving no process, desktop or handle.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <winsim/testing.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "support/host_process.h"
+#include "windows/channel/message_framing.h"
+#include "windows/process/command_launch.h"
+
+namespace quarvel {
+namespace {
+
+constexpr const char* kGroup = "S-1-5-21-1000-2000-3000-1010";
+constexpr const char* kCapability = "S-1-5-21-1000-2000-3000-4000";
+
+std::string read_all(HANDLE handle) {
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    return text;
+}
+
+class CommandLaunch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        machine_ = testing::use_fresh_machine();
+        handles_ = winsim::open_handle_count();
+        allocations_ = winsim::outstanding_local_allocations();
+    }
+    void TearDown() override {
+        winsim::clear_faults();
+        EXPECT_EQ(winsim::open_handle_count(), handles_);
+        EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_);
+        EXPECT_EQ(nlohmann::json::parse(winsim::desktops_json()).size(), 0u);
+        EXPECT_TRUE(testing::live_children().empty());
+    }
+
+    static CommandSpec spec(std::vector<std::string> arguments) {
+        return CommandSpec{std::move(arguments), to_wide(testing::windows_form("/tmp")), kGroup,
+                           kCapability};
+    }
+    static std::vector<std::string> probe(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(),
+                         testing::windows_form(testing::test_program("process_probe")));
+        return arguments;
+    }
+
+    std::string machine_;
+    std::size_t handles_ = 0;
+    std::size_t allocations_ = 0;
+};
+
+TEST_F(CommandLaunch, CommandRunsAndItsExitCodeIsRead) {
+    for (const char* code : {"0", "3", "3221225477"}) {
+        auto launched = launch_command(spec(probe({"exit", code})), nullptr, false);
+        ASSERT_TRUE(launched) << launched.error().message;
+        EXPECT_NE(launched->process_id(), 0u);
+        auto exit_code = wait_for_exit(std::move(*launched));
+        ASSERT_TRUE(exit_code) << exit_code.error().message;
+        EXPECT_EQ(*exit_code, std::stoul(code));
+    }
+}
+
+TEST_F(CommandLaunch, StandardInputIsAtEndOfFileAndOutputReachesTheReadEnds) {
+    auto launched = launch_command(
+        spec({"/bin/sh", "-c", "cat; echo out; echo err >&2; echo \"$PWD|$WINSIM_DESKTOP\""}),
+        nullptr, false);
+    ASSERT_TRUE(launched) << launched.error().message;
+    UniqueHandle output = launched->take_stdout();
+    UniqueHandle error = launched->take_stderr();
+    auto exit_code = wait_for_exit(std::move(*launched));
+    ASSERT_TRUE(exit_code);
+    EXPECT_EQ(*exit_code, 0u);
+    const std::string text = read_all(output.get());
+    ASSERT_EQ(text.rfind("out\n/tmp|WinSta0\\QuarvelProtectedDesktop-", 0), 0u) << text;
+    EXPECT_EQ(text.size(), std::string("out\n/tmp|WinSta0\\QuarvelProtectedDesktop-").size() + 33);
+    EXPECT_EQ(read_all(error.get()), "err\n");
+}
+
+TEST_F(CommandLaunch, ReleasingTheCommandEndsWhatItLeftRunning) {
+    auto launched = launch_command(spec({"/bin/sh", "-c", "sleep 60 & echo $!"}), nullptr, false);
+    ASSERT_TRUE(launched);
+    UniqueHandle output = launched->take_stdout();
+    UniqueHandle error = launched->take_stderr();
+    auto exit_code = wait_for_exit(std::move(*launched));
+    ASSERT_TRUE(exit_code);
+    // End of file arrives only once the background process that shares the pipe is gone.
+    const pid_t background = static_cast<pid_t>(std::stol(read_all(output.get())));
+    EXPECT_TRUE(testing::wait_until_ended(background, 5000));
+}
+
+TEST_F(CommandLaunch, TraceWritesTheSixLaunchStagesInOrder) {
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 1 << 16));
+    UniqueHandle reader(read);
+    UniqueHandle writer(write);
+    auto launched = launch_command(spec(probe({"exit", "0"})), writer.get(), true);
+    ASSERT_TRUE(launched);
+    writer.reset();
+    std::vector<std::string> stages;
+    while (auto frame = read_message<WorkerFrame>(reader.get()))
+        stages.push_back(std::get<frame::Progress>(*frame).stage);
+    EXPECT_EQ(stages, (std::vector<std::string>{"restricted_token_ready", "private_desktop_ready",
+                                                "stdio_ready", "command_created",
+                                                "command_job_assigned", "command_resumed"}));
+    EXPECT_TRUE(wait_for_exit(std::move(*launched)));
+}
+
+TEST_F(CommandLaunch, MissingProgramFailsWithWindowsErrorTwoAndLeavesNothing) {
+    auto launched = launch_command(spec({testing::windows_form("/tmp/quarvel-no-such-program")}),
+                                   nullptr, false);
+    ASSERT_FALSE(launched);
+    EXPECT_EQ(launched.error(),
+              fixed_failure("process_create_failed",
+                            "Could not create suspended protected command. Windows error 2.", 70));
+}
+
+TEST_F(CommandLaunch, EmptyCommandIsAnInvalidRequest) {
+    auto launched = launch_command(spec({""}), nullptr, false);
+    ASSERT_FALSE(launched);
+    EXPECT_EQ(launched.error(), fixed_failure("invalid_request", "Command is empty.", 64));
+}
+
+TEST_F(CommandLaunch, EveryFailureAfterTheProcessExistsEndsItBeforeItRuns) {
+    using winsim::FaultKind;
+    struct Row {
+        const char* function;
+        std::uint64_t nth;
+        std::uint32_t value;
+        FaultKind kind;
+        const char* code;
+        const char* message;  // the message starts with this
+    } rows[] = {
+        {"CreatePipe", 2, 8, FaultKind::fail, "stdio_pipe_failed",
+         "Could not create protected command output channel. Windows error 8."},
+        {"SetHandleInformation", 3, 6, FaultKind::fail, "stdio_pipe_failed",
+         "Could not secure protected command output handle. Windows error 6."},
+        {"CreateProcessAsUserW", 1, 5, FaultKind::fail, "process_create_failed",
+         "Could not create suspended protected command. Windows error 5."},
+        {"CreateProcessAsUserW", 1, 1, FaultKind::quirk, "process_create_failed",
+         "Could not open protected command process. Windows error "},
+        {"CreateProcessAsUserW", 1, 2, FaultKind::quirk, "process_create_failed",
+         "Could not open protected command thread. Windows error "},
+        {"CreateJobObjectW", 1, 8, FaultKind::fail, "job_create_failed",
+         "Could not create process job. Windows error 8."},
+        {"SetInformationJobObject", 1, 5, FaultKind::fail, "job_configuration_failed",
+         "Could not secure process job. Windows error 5."},
+        {"AssignProcessToJobObject", 1, 5, FaultKind::fail, "job_assignment_failed",
+         "Could not attach suspended process to its secured job. Windows error 5."},
+        {"ResumeThread", 1, 6, FaultKind::fail, "process_resume_failed",
+         "Could not resume protected command after job assignment. Windows error 6."},
+    };
+    const std::string marker = machine_ + "/ran";
+    for (const auto& row : rows) {
+        winsim::inject_fault(row.function, row.value, row.nth, row.kind);
+        auto launched =
+            launch_command(spec({"/bin/sh", "-c", "touch '" + marker + "'"}), nullptr, false);
+        ASSERT_FALSE(launched) << row.function;
+        EXPECT_EQ(launched.error().code, row.code) << row.function;
+        EXPECT_EQ(launched.error().message.rfind(row.message, 0), 0u)
+            << row.function << ": " << launched.error().message;
+        EXPECT_EQ(winsim::pending_fault_count(), 0u) << row.function;
+        EXPECT_TRUE(testing::live_children().empty()) << row.function;
+        EXPECT_EQ(winsim::open_handle_count(), handles_) << row.function;
+        EXPECT_EQ(nlohmann::json::parse(winsim::desktops_json()).size(), 0u) << row.function;
+        EXPECT_FALSE(std::filesystem::exists(marker)) << row.function;
+    }
+}
+
+TEST_F(CommandLaunch, ProgressThatCannotBeWrittenAfterCreationEndsTheProcess) {
+    // The fourth progress write is command_created: the process exists by then.
+    for (std::uint64_t stage = 1; stage <= 6; ++stage) {
+        HANDLE read = nullptr;
+        HANDLE write = nullptr;
+        ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 1 << 16));
+        UniqueHandle reader(read);
+        UniqueHandle writer(write);
+        // Each frame takes two writes (length, body).
+        winsim::inject_fault("WriteFile", 109, 2 * stage - 1);
+        auto launched = launch_command(spec(probe({"sleep", "60000"})), writer.get(), true);
+        ASSERT_FALSE(launched) << stage;
+        EXPECT_EQ(launched.error().code, "ipc_write_failed") << stage;
+        EXPECT_TRUE(testing::live_children().empty()) << stage;
+        winsim::clear_faults();
+    }
+}
+
+TEST_F(CommandLaunch, WaitFailuresReleaseTheCommand) {
+    struct Row {
+        const char* function;
+        const char* code;
+        const char* message;
+    } rows[] = {
+        {"WaitForSingleObject", "process_wait_failed",
+         "Could not wait for protected command. Windows error 6."},
+        {"GetExitCodeProcess", "process_status_failed",
+         "Could not read protected command result. Windows error 6."},
+    };
+    for (const auto& row : rows) {
+        auto launched = launch_command(spec(probe({"sleep", "60000"})), nullptr, false);
+        ASSERT_TRUE(launched);
+        const pid_t pid = static_cast<pid_t>(launched->process_id());
+        if (std::string(row.function) == "GetExitCodeProcess") {
+            // Let the wait succeed first: end the command from outside.
+            winsim::inject_fault(row.function, 6);
+            ::kill(pid, SIGKILL);
+        } else {
+            winsim::inject_fault(row.function, 6);
+        }
+        auto exit_code = wait_for_exit(std::move(*launched));
+        ASSERT_FALSE(exit_code);
+        EXPECT_EQ(exit_code.error(), fixed_failure(row.code, row.message, 70));
+        EXPECT_TRUE(testing::wait_until_ended(pid, 5000));
+    }
+}
+
+}  // namespace
+}  // namespace quarvel
