@@ -21,6 +21,8 @@ constexpr std::pair<DWORD, std::u16string_view> kSystemMessages[] = {
     {6, u"The handle is invalid."},
     {8, u"Not enough memory resources are available to process this command."},
     {14, u"Not enough memory resources are available to complete this operation."},
+    {17, u"The system cannot move the file to a different disk drive."},
+    {29, u"The system cannot write to the specified device."},
     {31, u"A device attached to the system is not functioning."},
     {32, u"The process cannot access the file because it is being used by another process."},
     {80, u"The file exists."},
