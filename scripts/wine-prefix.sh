@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Creates or removes the throwaway Wine prefix that the Wine lane runs in.
-#   wine-prefix.sh up PREFIX    fresh prefix, booted, server idle
-#   wine-prefix.sh down PREFIX  server stopped, prefix removed
+#   wine-prefix.sh up PREFIX    fresh prefix, booted, with a persistent server and its services
+#   wine-prefix.sh down PREFIX  server and everything it started stopped, prefix removed
 set -euo pipefail
 action=$1
 prefix=$2
@@ -11,10 +11,12 @@ case $action in
     wineserver -k >/dev/null 2>&1 || true
     rm -rf "$prefix"
     mkdir -p "$prefix"
-    wine wineboot --init >/dev/null 2>&1
-    wineserver -w
-    # A persistent server spares every later wine start the server's start-up; `down` ends it.
+    # The server is made persistent before the prefix boots, so the services that booting
+    # starts stay up for the whole lane. Otherwise the first test to start a Wine process would
+    # start them again, and they would keep that test's output pipes open long after it ended.
+    # Everything here is detached from the caller's output for the same reason.
     wineserver -p >/dev/null 2>&1 </dev/null
+    wine wineboot --init >/dev/null 2>&1 </dev/null
     ;;
   down)
     wineserver -k >/dev/null 2>&1 || true
