@@ -34,5 +34,28 @@ step() {
   echo
 }
 
+show_status() {
+  echo "-- status file $1:"
+  cat "$2"
+  echo
+  echo
+}
+
+work=$machine/C/work
+mkdir -p "$work/project" "$work/runtime"
+
 step "usage on request" help
 step "a malformed request" probe --state-dir 'C:\state'
+
+cat >"$work/bad-policy.json" <<'JSON'
+{"cwd": "project", "runtime_dir": "C:\\work\\runtime", "status_file": "C:\\work\\status.json"}
+JSON
+step "a run whose policy is refused" run --state-dir 'C:\state' --policy 'C:\work\bad-policy.json' -- cmd.exe /d /c exit 3
+show_status 'C:\work\status.json' "$work/status.json"
+
+cat >"$work/policy.json" <<'JSON'
+{"version": 1, "cwd": "C:\\work\\project", "runtime_dir": "C:\\work\\runtime",
+ "network": "disabled", "status_file": "C:\\work\\status.json"}
+JSON
+step "a run with a valid policy" run --state-dir 'C:\state' --policy 'C:\work\policy.json' -- cmd.exe /d /c exit 3
+show_status 'C:\work\status.json' "$work/status.json"
