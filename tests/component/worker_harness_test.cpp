@@ -324,6 +324,31 @@ TEST_F(WorkerHarness, CommandRunsRestrictedOnItsOwnDesktop) {
         EXPECT_EQ(entry["mask"].get<std::uint32_t>(), 0x000F01FFu);
 }
 
+TEST_F(WorkerHarness, RunnerThatStopsReadingEndsTheWorkerWithTheWriteFailure) {
+    auto pipe = create_protected_pipe(own_user_sid(), account_sid_);
+    ASSERT_TRUE(pipe);
+    UniqueHandle token(winsim::create_token_handle(winsim::account_token_json(kAccount)));
+    WideString line =
+        to_wide("\"" + testing::windows_form(QUARVEL_EXE) + "\" __worker --pipe " + pipe->name);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION created{};
+    ASSERT_TRUE(CreateProcessAsUserW(token.get(), nullptr, line.data(), nullptr, nullptr, FALSE, 0,
+                                     nullptr, nullptr, &startup, &created));
+    UniqueHandle worker(created.hProcess);
+    UniqueHandle thread(created.hThread);
+    ASSERT_TRUE(accept_worker(pipe->handle.get(), worker.get()));
+    auto body = write_worker_request(request({"/bin/sh", "-c", "while :; do echo output; done"}));
+    ASSERT_TRUE(write_message_body(pipe->handle.get(), *body));
+    auto first = read_message<WorkerFrame>(pipe->handle.get());
+    ASSERT_TRUE(first);
+    pipe->handle.reset();
+    ASSERT_EQ(WaitForSingleObject(worker.get(), 30000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(worker.get(), &code);
+    EXPECT_EQ(code, 70u);
+}
+
 TEST_F(WorkerHarness, PipeThatCannotBeOpenedIsReportedOnStandardError) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     HANDLE read = nullptr;

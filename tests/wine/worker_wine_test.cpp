@@ -31,7 +31,8 @@ std::string program_path(const std::string& name) {
     std::string path = directory != nullptr ? directory : ".";
     if (!path.empty() && path.front() == '/') {
         for (char& c : path)
-            if (c == '/') c = '\\';
+            if (c == '/')
+                c = '\\';
         path = "Z:" + path;
     }
     return path + "\\" + name + ".exe";
@@ -41,7 +42,8 @@ std::string read_all(HANDLE handle) {
     std::string text;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
     return text;
 }
 
@@ -52,7 +54,8 @@ OwnedSid logon_sid() {
     EXPECT_TRUE(groups);
     const auto* list = groups->as<TOKEN_GROUPS>();
     for (DWORD k = 0; k < list->GroupCount; ++k)
-        if (list->Groups[k].Attributes > 0xBFFFFFFF) return *copy_sid(list->Groups[k].Sid);
+        if (list->Groups[k].Attributes > 0xBFFFFFFF)
+            return *copy_sid(list->Groups[k].Sid);
     ADD_FAILURE() << "no logon SID";
     return *sid_from_string("S-1-5-5-0-0");
 }
@@ -69,8 +72,8 @@ TEST(WorkerUnderWine, PrivateDesktopIsCreatedInWinSta0) {
 
 TEST(WorkerUnderWine, SuspendedProcessUnderAPrimaryTokenRunsWithPipesAfterJobAndResume) {
     UniqueHandle token;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(),
-                                 TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY, token.put()));
+    ASSERT_TRUE(OpenProcessToken(
+        GetCurrentProcess(), TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY, token.put()));
     auto input = create_output_pipe();
     auto output = create_output_pipe();
     ASSERT_TRUE(input && output);
@@ -174,7 +177,8 @@ TEST(WorkerUnderWine, WorkerSendsItsFramesUpToTheFirstMissingCall) {
     std::vector<WorkerFrame> frames;
     while (auto frame = read_message<WorkerFrame>(pipe->handle.get())) {
         frames.push_back(*frame);
-        if (is_terminal(frames.back())) break;
+        if (is_terminal(frames.back()))
+            break;
     }
     ASSERT_GE(frames.size(), 4u);
     const char* stages[] = {"request_received", "request_validated", "identity_verified"};
