@@ -65,41 +65,54 @@ std::optional<std::string> narrow_strict(WideView text) {
     return out;
 }
 
+std::optional<char32_t> next_utf8_character(std::string_view text, std::size_t& position) {
+    const auto lead = static_cast<unsigned char>(text[position]);
+    std::size_t length = 0;
+    char32_t c = 0;
+    if (lead < 0x80) {
+        ++position;
+        return lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        c = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        c = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        c = lead & 0x07;
+    }
+    bool valid = length > 0 && position + length <= text.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[position + k]);
+        valid = (next & 0xC0) == 0x80;
+        c = (c << 6) | (next & 0x3F);
+    }
+    constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (valid && (c < kMinimum[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)))
+        valid = false;
+    if (!valid) {
+        ++position;
+        return std::nullopt;
+    }
+    position += length;
+    return c;
+}
+
+bool is_valid_utf8(std::string_view text) {
+    std::size_t position = 0;
+    while (position < text.size()) {
+        if (!next_utf8_character(text, position)) return false;
+    }
+    return true;
+}
+
 WideString to_wide(std::string_view utf8) {
     WideString out;
     out.reserve(utf8.size());
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        std::size_t length = 0;
-        char32_t c = 0;
-        if (lead < 0x80) {
-            length = 1;
-            c = lead;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            c = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            c = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            c = lead & 0x07;
-        }
-        bool valid = length > 0 && i + length <= utf8.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(utf8[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3F);
-        }
-        constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (valid && (c < kMinimum[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)))
-            valid = false;
-        if (!valid) {
-            out += static_cast<WCHAR>(kReplacement);
-            ++i;
-            continue;
-        }
+    std::size_t position = 0;
+    while (position < utf8.size()) {
+        char32_t c = next_utf8_character(utf8, position).value_or(kReplacement);
         if (c < 0x10000) {
             out += static_cast<WCHAR>(c);
         } else {
@@ -107,7 +120,6 @@ WideString to_wide(std::string_view utf8) {
             out += static_cast<WCHAR>(0xD800 + (c >> 10));
             out += static_cast<WCHAR>(0xDC00 + (c & 0x3FF));
         }
-        i += length;
     }
     return out;
 }

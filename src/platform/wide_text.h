@@ -12,6 +12,12 @@ namespace quarvel {
 using WideString = std::basic_string<WCHAR>;
 using WideView = std::basic_string_view<WCHAR>;
 
+// Decodes the UTF-8 character at `position` and moves past it. A byte that does not start a
+// valid, shortest-form sequence of a scalar value gives nothing and moves past that one byte.
+std::optional<char32_t> next_utf8_character(std::string_view text, std::size_t& position);
+
+bool is_valid_utf8(std::string_view text);
+
 // UTF-16 to UTF-8; each unpaired surrogate becomes U+FFFD.
 std::string narrow_lossy(WideView text);
 
