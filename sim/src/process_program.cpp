@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdlib>
+#include <expected>
 #include <vector>
 
 #include <winsim/process.h>
 
-#include "host_path.h"
+#include "file_paths.h"
+#include "wtf8.h"
 
 namespace winsim {
 namespace {
@@ -70,19 +72,36 @@ DWORD check_runnable(const std::string& path) {
     return ERROR_SUCCESS;
 }
 
+// A bare name is looked up in PATH; a path in host form (starting with '/') is taken as it is;
+// anything else is a Windows path, mapped as the file calls map it.
+bool is_bare_name(std::u16string_view program) {
+    return program.find_first_of(u"\\/:") == std::u16string_view::npos;
+}
+
+std::expected<std::string, DWORD> host_form(std::u16string_view path) {
+    if (!path.empty() && path.front() == u'/')
+        return wtf8_from_utf16(path);
+    return host_path_for(path);
+}
+
 }  // namespace
 
 std::variant<std::string, DWORD> resolve_program(std::u16string_view program) {
-    const std::string host = host_path_from_windows(program);
-    if (host.empty())
+    if (program.empty())
         return static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
     std::vector<std::string> candidates;
-    if (host.find('/') != std::string::npos) {
-        candidates = spellings(host);
-    } else {
+    std::string host;
+    if (is_bare_name(program)) {
+        host = wtf8_from_utf16(program);
         for (const auto& folder : search_folders())
             for (const auto& name : spellings(folder + "/" + host))
                 candidates.push_back(name);
+    } else {
+        const auto mapped = host_form(program);
+        if (!mapped)
+            return mapped.error();
+        host = *mapped;
+        candidates = spellings(host);
     }
     for (const auto& candidate : candidates) {
         if (!exists(candidate))
@@ -92,16 +111,16 @@ std::variant<std::string, DWORD> resolve_program(std::u16string_view program) {
             return error;
         return candidate;
     }
-    if (host.find('/') != std::string::npos && !is_directory(folder_of(host)))
+    if (!is_bare_name(program) && !is_directory(folder_of(host)))
         return static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
     return static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
 }
 
 std::variant<std::string, DWORD> resolve_directory(std::u16string_view directory) {
-    const std::string host = host_path_from_windows(directory);
-    if (host.empty() || !is_directory(host))
+    const auto host = host_form(directory);
+    if (!host || !is_directory(*host))
         return static_cast<DWORD>(267);  // ERROR_DIRECTORY
-    return host;
+    return *host;
 }
 
 }  // namespace winsim
