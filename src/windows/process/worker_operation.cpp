@@ -21,22 +21,10 @@ namespace {
 // may wait for a user that a protected command does not have.
 constexpr UINT kWorkerErrorMode = SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX;
 
-Result<WorkerRequest> read_worker_request(HANDLE pipe) {
-    auto body = read_message_body(pipe);
-    if (!body)
-        return std::unexpected(std::move(body.error()));
-    auto request = parse_worker_request(*body);
-    if (!request)
-        return std::unexpected(Failure{"invalid_request",
-                                       "Invalid protected command message: " + request.error(),
-                                       exit_code::invalid_request});
-    return std::move(*request);
-}
-
 // Steps 3 to 9 of the run, up to the running command. Every failure here leaves no command
 // running: launch_command has already ended any process it created.
 Result<LaunchedCommand> start_command(HANDLE pipe) {
-    auto request = read_worker_request(pipe);
+    auto request = read_message<WorkerRequest>(pipe);
     if (!request)
         return std::unexpected(std::move(request.error()));
     const bool trace = request->trace;
