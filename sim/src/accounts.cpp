@@ -2,8 +2,7 @@
 
 #include <sys/random.h>
 
-#include <cctype>
-
+#include "ascii_text.h"
 #include "machine.h"
 #include "sid.h"
 
@@ -16,20 +15,10 @@ constexpr DWORD kGroupDefault = kGroupMandatory | kGroupEnabledByDefault | kGrou
 constexpr DWORD kGroupIntegrity = 0x20 | 0x40;  // SE_GROUP_INTEGRITY | _ENABLED
 constexpr DWORD kGroupOwner = 0x08;
 
-bool same_name(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t k = 0; k < a.size(); ++k)
-        if (std::tolower(static_cast<unsigned char>(a[k])) !=
-            std::tolower(static_cast<unsigned char>(b[k])))
-            return false;
-    return true;
-}
-
 template <class Items>
 auto* find_named(Items& items, std::string_view name) {
     for (auto& item : items)
-        if (same_name(item.name, name))
+        if (winsim::equal_ignoring_ascii_case(item.name, name))
             return &item;
     return static_cast<decltype(&items.front())>(nullptr);
 }

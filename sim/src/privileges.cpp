@@ -1,7 +1,8 @@
 #include "privileges.h"
 
 #include <array>
-#include <cctype>
+
+#include "ascii_text.h"
 
 namespace winsim {
 namespace {
@@ -46,21 +47,11 @@ constexpr std::array<std::string_view, 35> kPrivileges = {
 };
 constexpr DWORD kFirstLuid = 2;
 
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t k = 0; k < a.size(); ++k)
-        if (std::tolower(static_cast<unsigned char>(a[k])) !=
-            std::tolower(static_cast<unsigned char>(b[k])))
-            return false;
-    return true;
-}
-
 }  // namespace
 
 std::optional<LUID> privilege_luid(std::string_view name) {
     for (std::size_t k = 0; k < kPrivileges.size(); ++k)
-        if (equal_ignoring_case(kPrivileges[k], name))
+        if (winsim::equal_ignoring_ascii_case(kPrivileges[k], name))
             return LUID{static_cast<DWORD>(k) + kFirstLuid, 0};
     return std::nullopt;
 }

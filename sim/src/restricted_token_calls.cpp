@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "acl_binary.h"
+#include "ascii_text.h"
 #include "faults.h"
 #include "object.h"
 #include "privileges.h"
@@ -18,13 +19,6 @@ namespace {
 constexpr std::string_view kChangeNotify = "SeChangeNotifyPrivilege";
 constexpr DWORD kRestrictingAttributes =
     winsim::kGroupMandatory | winsim::kGroupEnabledByDefault | winsim::kGroupEnabled;
-
-bool same_name(std::string_view left, std::string_view right) {
-    return std::equal(left.begin(), left.end(), right.begin(), right.end(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) ==
-               std::tolower(static_cast<unsigned char>(b));
-    });
-}
 
 // Applies the SID lists of CreateRestrictedToken; false when one holds an invalid SID.
 bool restrict_sids(winsim::TokenState& token, DWORD disable_count,
@@ -70,14 +64,14 @@ BOOL CreateRestrictedToken(HANDLE existing, DWORD flags, DWORD disable_count,
     winsim::TokenState token = source->snapshot();
     if ((flags & DISABLE_MAX_PRIVILEGE) != 0)
         std::erase_if(token.privileges, [](const winsim::TokenPrivilege& privilege) {
-            return !same_name(privilege.name, kChangeNotify);
+            return !winsim::equal_ignoring_ascii_case(privilege.name, kChangeNotify);
         });
     for (DWORD k = 0; k < delete_count; ++k) {
         const auto name = winsim::privilege_name(privileges_to_delete[k].Luid);
         if (!name)
             return winsim::fail(ERROR_NO_SUCH_PRIVILEGE);
         std::erase_if(token.privileges, [&](const winsim::TokenPrivilege& privilege) {
-            return same_name(privilege.name, *name);
+            return winsim::equal_ignoring_ascii_case(privilege.name, *name);
         });
     }
     if (!restrict_sids(token, disable_count, sids_to_disable, restricted_count, sids_to_restrict))
@@ -143,7 +137,8 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, TOKEN_PRIVILEGES* new
             const auto name = winsim::privilege_name(change.Luid);
             const auto held = name ? std::find_if(state.privileges.begin(), state.privileges.end(),
                                                   [&](const winsim::TokenPrivilege& privilege) {
-                                                      return same_name(privilege.name, *name);
+                                                      return winsim::equal_ignoring_ascii_case(
+                                                          privilege.name, *name);
                                                   })
                                    : state.privileges.end();
             if (held == state.privileges.end()) {
