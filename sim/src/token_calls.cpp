@@ -5,6 +5,7 @@
 #include <winsim/security.h>
 
 #include <cstring>
+#include <optional>
 
 #include "access_check.h"
 #include "acl_binary.h"
@@ -141,9 +142,15 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class
                          DWORD length, PDWORD return_length) {
     if (return_length == nullptr)
         return winsim::fail(ERROR_NOACCESS);
+    // Quirk: the call succeeds but reports `value` as the length it wrote, so that a caller's
+    // check of the reported length against the structure's own count can be reached.
+    std::optional<DWORD> reported_length;
     if (auto fault = winsim::take_fault("GetTokenInformation")) {
-        *return_length = 0;
-        return winsim::fail(fault->value);
+        if (fault->kind == winsim::FaultKind::fail) {
+            *return_length = 0;
+            return winsim::fail(fault->value);
+        }
+        reported_length = fault->value;
     }
     const auto object = winsim::object_as<winsim::TokenObject>(token);
     if (!object)
@@ -157,6 +164,8 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class
         return winsim::fail(ERROR_INSUFFICIENT_BUFFER);
     const auto written = information(state, information_class, static_cast<BYTE*>(buffer));
     std::memcpy(buffer, written->data(), written->size());
+    if (reported_length)
+        *return_length = *reported_length;
     return TRUE;
 }
 

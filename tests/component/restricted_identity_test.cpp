@@ -138,6 +138,8 @@ TEST_F(RestrictedIdentity, EveryPlatformFailureGivesItsRowAndReleasesEverything)
          "Could not size protected logon identity. Windows error 8."},
         {"GetTokenInformation", 2, 998, FaultKind::fail, "token_logon_sid_failed",
          "Could not read protected logon identity. Windows error 998."},
+        {"GetTokenInformation", 2, 8, FaultKind::quirk, "token_logon_sid_failed",
+         "Protected logon identity is invalid."},
         {"CreateRestrictedToken", 1, 5, FaultKind::fail, "token_restriction_failed",
          "Could not create restricted command identity. Windows error 5."},
         {"CreateRestrictedToken", 1, 0, FaultKind::quirk, "token_restriction_failed",
