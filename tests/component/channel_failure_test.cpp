@@ -11,6 +11,7 @@
 #include "platform/unique_resource.h"
 #include "platform/win32.h"
 #include "support/host_process.h"
+#include "support/leak_checked_test.h"
 #include "support/process_runner.h"
 #include "unit/pipe_client_process.h"
 #include "windows/channel/message_framing.h"
@@ -23,19 +24,8 @@ namespace {
 
 constexpr std::string_view kAccount = "S-1-5-21-1004336348-1177238915-682003330-1999";
 
-class ChannelFailures : public ::testing::Test {
+class ChannelFailures : public testing::LeakCheckedTest {
   protected:
-    void SetUp() override {
-        testing::use_fresh_machine();
-        handles_before_ = winsim::open_handle_count();
-        allocations_before_ = winsim::outstanding_local_allocations();
-    }
-    void TearDown() override {
-        winsim::clear_faults();
-        EXPECT_EQ(winsim::open_handle_count(), handles_before_);
-        EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_before_);
-    }
-
     ProtectedPipe pipe() {
         auto created = create_protected_pipe(testing::current_user_sid(), kAccount);
         EXPECT_TRUE(created) << created.error().message;
@@ -55,10 +45,6 @@ class ChannelFailures : public ::testing::Test {
         EXPECT_TRUE(accept_worker(pair.server.handle.get(), GetCurrentProcess()));
         return pair;
     }
-
-  private:
-    std::size_t handles_before_ = 0;
-    std::size_t allocations_before_ = 0;
 };
 
 Failure internal(const char* code, std::string message) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/host_process.h"
+#include "support/leak_checked_test.h"
 #include "windows/channel/message_framing.h"
 #include "windows/process/command_launch.h"
 
@@ -31,17 +32,10 @@ std::string read_all(HANDLE handle) {
     return text;
 }
 
-class CommandLaunch : public ::testing::Test {
+class CommandLaunch : public testing::LeakCheckedTest {
   protected:
-    void SetUp() override {
-        machine_ = testing::use_fresh_machine();
-        handles_ = winsim::open_handle_count();
-        allocations_ = winsim::outstanding_local_allocations();
-    }
     void TearDown() override {
-        winsim::clear_faults();
-        EXPECT_EQ(winsim::open_handle_count(), handles_);
-        EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_);
+        LeakCheckedTest::TearDown();
         EXPECT_EQ(nlohmann::json::parse(winsim::desktops_json()).size(), 0u);
         EXPECT_TRUE(testing::live_children().empty());
     }
@@ -55,10 +49,6 @@ class CommandLaunch : public ::testing::Test {
                          testing::windows_form(testing::test_program("process_probe")));
         return arguments;
     }
-
-    std::string machine_;
-    std::size_t handles_ = 0;
-    std::size_t allocations_ = 0;
 };
 
 TEST_F(CommandLaunch, CommandRunsAndItsExitCodeIsRead) {

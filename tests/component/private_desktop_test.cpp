@@ -10,6 +10,7 @@
 #include <string>
 
 #include "support/host_process.h"
+#include "support/leak_checked_test.h"
 #include "windows/process/private_desktop.h"
 #include "windows/security/sid_conversion.h"
 
@@ -21,19 +22,15 @@ constexpr const char* kCapability = "S-1-5-21-1000-2000-3000-4000";
 constexpr const char* kLogon = "S-1-5-5-0-77";
 constexpr const char* kSuffix = "0123456789abcdef0123456789abcdef";
 
-class PrivateDesktopTest : public ::testing::Test {
+class PrivateDesktopTest : public testing::LeakCheckedTest {
   protected:
     void SetUp() override {
-        testing::use_fresh_machine();
         ::unsetenv("WINSIM_WINDOW_STATION");
-        handles_ = winsim::open_handle_count();
-        allocations_ = winsim::outstanding_local_allocations();
+        LeakCheckedTest::SetUp();
     }
     void TearDown() override {
         ::unsetenv("WINSIM_WINDOW_STATION");
-        winsim::clear_faults();
-        EXPECT_EQ(winsim::open_handle_count(), handles_);
-        EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_);
+        LeakCheckedTest::TearDown();
         EXPECT_EQ(nlohmann::json::parse(winsim::desktops_json()).size(), 0u);
     }
 
@@ -42,9 +39,6 @@ class PrivateDesktopTest : public ::testing::Test {
         EXPECT_TRUE(logon);
         return create_private_desktop(kSuffix, group, kCapability, logon->get());
     }
-
-    std::size_t handles_ = 0;
-    std::size_t allocations_ = 0;
 };
 
 TEST_F(PrivateDesktopTest, DesktopLivesInTheWindowStationWithExactlyThreeGrants) {

@@ -11,6 +11,7 @@
 
 #include "platform/wide_text.h"
 #include "support/host_process.h"
+#include "support/leak_checked_test.h"
 #include "windows/process/restricted_identity.h"
 #include "windows/process/token_information.h"
 #include "windows/security/sid_conversion.h"
@@ -51,21 +52,7 @@ TokenInformation read(HANDLE token, TOKEN_INFORMATION_CLASS information_class) {
     return information ? std::move(*information) : TokenInformation{};
 }
 
-class RestrictedIdentity : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        testing::use_fresh_machine();
-        handles_ = winsim::open_handle_count();
-        allocations_ = winsim::outstanding_local_allocations();
-    }
-    void TearDown() override {
-        winsim::clear_faults();
-        EXPECT_EQ(winsim::open_handle_count(), handles_);
-        EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_);
-    }
-    std::size_t handles_ = 0;
-    std::size_t allocations_ = 0;
-};
+class RestrictedIdentity : public testing::LeakCheckedTest {};
 
 TEST_F(RestrictedIdentity, TokenIsWriteRestrictedToCapabilityLogonAndEveryoneWithOnlyChangeNotify) {
     UniqueHandle own;

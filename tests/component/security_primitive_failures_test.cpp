@@ -8,6 +8,7 @@
 #include "platform/unique_resource.h"
 #include "platform/win32.h"
 #include "support/host_process.h"
+#include "support/leak_checked_test.h"
 #include "windows/security/secure_random.h"
 #include "windows/security/sid_conversion.h"
 #include "windows/security/token_membership.h"
@@ -15,23 +16,12 @@
 namespace quarvel {
 namespace {
 
-class SecurityPrimitiveFailures : public ::testing::Test {
+class SecurityPrimitiveFailures : public testing::LeakCheckedTest {
   protected:
-    void SetUp() override {
-        testing::use_fresh_machine();
-        handles_before_ = winsim::open_handle_count();
-        allocations_before_ = winsim::outstanding_local_allocations();
-    }
     void TearDown() override {
         EXPECT_EQ(winsim::pending_fault_count(), 0u) << "a fault was armed but never reached";
-        winsim::clear_faults();
-        EXPECT_EQ(winsim::open_handle_count(), handles_before_);
-        EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_before_);
+        LeakCheckedTest::TearDown();
     }
-
-  private:
-    std::size_t handles_before_ = 0;
-    std::size_t allocations_before_ = 0;
 };
 
 TEST_F(SecurityPrimitiveFailures, GeneratorFailureReportsTheStatusAsASignedNumber) {

@@ -13,6 +13,7 @@
 #include "platform/wide_text.h"
 #include "platform/win32.h"
 #include "support/host_process.h"
+#include "support/leak_checked_test.h"
 
 namespace quarvel {
 namespace {
@@ -72,18 +73,7 @@ std::string probe(const std::string& arguments) {
     return "\"" + windows_form(test_program("process_probe")) + "\" " + arguments;
 }
 
-class SimulatedJob : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        testing::use_fresh_machine();
-        handles_before_ = winsim::open_handle_count();
-    }
-    void TearDown() override {
-        winsim::clear_faults();
-        EXPECT_EQ(winsim::open_handle_count(), handles_before_);
-    }
-    std::size_t handles_before_ = 0;
-};
+class SimulatedJob : public testing::LeakCheckedTest {};
 
 TEST_F(SimulatedJob, ClosingAKillOnCloseJobEndsMembersAndEverythingTheyStarted) {
     auto job = kill_on_close_job();

@@ -12,6 +12,7 @@
 #include "platform/wide_text.h"
 #include "platform/win32.h"
 #include "support/host_process.h"
+#include "support/leak_checked_test.h"
 
 namespace quarvel {
 namespace {
@@ -51,17 +52,8 @@ std::string probe_command(const std::string& arguments) {
     return "\"" + windows_form(test_program("process_probe")) + "\" " + arguments;
 }
 
-class SimulatedProcess : public ::testing::Test {
+class SimulatedProcess : public testing::LeakCheckedTest {
   protected:
-    void SetUp() override {
-        machine_ = testing::use_fresh_machine();
-        handles_before_ = winsim::open_handle_count();
-    }
-    void TearDown() override {
-        winsim::clear_faults();
-        EXPECT_EQ(winsim::open_handle_count(), handles_before_);
-    }
-
     // Starts `command_line`; expects success.
     Started start(const std::string& command_line, DWORD flags = 0, STARTUPINFOW* startup = nullptr,
                   BOOL inherit = FALSE, const WCHAR* directory = nullptr) {
@@ -93,9 +85,6 @@ class SimulatedProcess : public ::testing::Test {
         EXPECT_TRUE(GetExitCodeProcess(process, &code));
         return code;
     }
-
-    std::string machine_;
-    std::size_t handles_before_ = 0;
 };
 
 TEST_F(SimulatedProcess, ReportsTheFullThirtyTwoBitExitCode) {

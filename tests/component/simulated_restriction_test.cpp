@@ -13,6 +13,7 @@
 #include "platform/wide_text.h"
 #include "platform/win32.h"
 #include "support/host_process.h"
+#include "support/leak_checked_test.h"
 
 namespace quarvel {
 namespace {
@@ -73,21 +74,7 @@ EXPLICIT_ACCESS_W explicit_entry(std::vector<BYTE>& trustee, DWORD mask, ACCESS_
 constexpr const char* kCapability = "S-1-5-21-1-2-3-4444";
 constexpr const char* kGroup = "S-1-5-21-1-2-3-1005";
 
-class SimulatedRestriction : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        testing::use_fresh_machine();
-        handles_before_ = winsim::open_handle_count();
-        allocations_before_ = winsim::outstanding_local_allocations();
-    }
-    void TearDown() override {
-        winsim::clear_faults();
-        EXPECT_EQ(winsim::open_handle_count(), handles_before_);
-        EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_before_);
-    }
-    std::size_t handles_before_ = 0;
-    std::size_t allocations_before_ = 0;
-};
+class SimulatedRestriction : public testing::LeakCheckedTest {};
 
 TEST_F(SimulatedRestriction, RestrictedTokenKeepsOnlyChangeNotifyAndListsRestrictingSidsInOrder) {
     UniqueHandle process_token;

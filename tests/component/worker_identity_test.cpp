@@ -7,6 +7,7 @@
 
 #include "platform/unique_resource.h"
 #include "support/host_process.h"
+#include "support/leak_checked_test.h"
 #include "windows/process/token_information.h"
 #include "windows/process/worker_identity.h"
 #include "windows/security/sid_conversion.h"
@@ -14,10 +15,10 @@
 namespace quarvel {
 namespace {
 
-class WorkerIdentity : public ::testing::Test {
+class WorkerIdentity : public testing::LeakCheckedTest {
   protected:
     void SetUp() override {
-        testing::use_fresh_machine();
+        LeakCheckedTest::SetUp();
         {
             UniqueHandle token;
             ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
@@ -25,17 +26,9 @@ class WorkerIdentity : public ::testing::Test {
             ASSERT_TRUE(user);
             user_ = *sid_to_string(user->as<TOKEN_USER>()->User.Sid);
         }
-        handles_ = winsim::open_handle_count();
-        allocations_ = winsim::outstanding_local_allocations();
-    }
-    void TearDown() override {
-        winsim::clear_faults();
-        EXPECT_EQ(winsim::open_handle_count(), handles_);
-        EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_);
+        count_resources_from_now();
     }
     std::string user_;
-    std::size_t handles_ = 0;
-    std::size_t allocations_ = 0;
 };
 
 // The interactive administrator of the simulated machine is in Everyone and Administrators.
