@@ -47,6 +47,22 @@ std::string read_all(HANDLE handle) {
     return text;
 }
 
+struct SuspendedProcess {
+    UniqueHandle process;
+    UniqueHandle thread;
+};
+
+// Starts the probe program suspended, so that a test decides what happens before it runs.
+SuspendedProcess start_suspended_probe(const std::string& arguments) {
+    WideString line = to_wide("\"" + program_path("process_probe") + "\" " + arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION created{};
+    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                               nullptr, nullptr, &startup, &created));
+    return {UniqueHandle(created.hProcess), UniqueHandle(created.hThread)};
+}
+
 OwnedSid logon_sid() {
     UniqueHandle token;
     EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
@@ -113,14 +129,8 @@ TEST(WorkerUnderWine, SuspendedProcessUnderAPrimaryTokenRunsWithPipesAfterJobAnd
 }
 
 TEST(WorkerUnderWine, ClosingTheKillOnCloseJobEndsItsProcess) {
-    WideString line = to_wide("\"" + program_path("process_probe") + "\" sleep 60000");
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION created{};
-    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                               nullptr, nullptr, &startup, &created));
-    UniqueHandle process(created.hProcess);
-    UniqueHandle thread(created.hThread);
+    auto [process, thread] = start_suspended_probe("sleep 60000");
+    ASSERT_TRUE(process);
     auto job = create_command_job();
     ASSERT_TRUE(job);
     ASSERT_TRUE(assign_to_job(job->get(), process.get()));
@@ -131,14 +141,8 @@ TEST(WorkerUnderWine, ClosingTheKillOnCloseJobEndsItsProcess) {
 }
 
 TEST(WorkerUnderWine, FailedLaunchTerminatesTheSuspendedProcessWith125) {
-    WideString line = to_wide("\"" + program_path("process_probe") + "\" exit 0");
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION created{};
-    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                               nullptr, nullptr, &startup, &created));
-    UniqueHandle process(created.hProcess);
-    UniqueHandle thread(created.hThread);
+    auto [process, thread] = start_suspended_probe("exit 0");
+    ASSERT_TRUE(process);
     terminate_and_wait(process.get());
     DWORD code = 0;
     ASSERT_TRUE(GetExitCodeProcess(process.get(), &code));
