@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "support/fault_row.h"
 #include "support/host_process.h"
 #include "support/leak_checked_test.h"
 #include "windows/channel/message_framing.h"
@@ -125,14 +126,7 @@ TEST_F(CommandLaunch, EmptyCommandIsAnInvalidRequest) {
 
 TEST_F(CommandLaunch, EveryFailureAfterTheProcessExistsEndsItBeforeItRuns) {
     using winsim::FaultKind;
-    struct Row {
-        const char* function;
-        std::uint64_t nth;
-        std::uint32_t value;
-        FaultKind kind;
-        const char* code;
-        const char* message;  // the message starts with this
-    } rows[] = {
+    const testing::FaultRow rows[] = {
         {"CreatePipe", 2, 8, FaultKind::fail, "stdio_pipe_failed",
          "Could not create protected command output channel. Windows error 8."},
         {"SetHandleInformation", 3, 6, FaultKind::fail, "stdio_pipe_failed",
@@ -154,13 +148,11 @@ TEST_F(CommandLaunch, EveryFailureAfterTheProcessExistsEndsItBeforeItRuns) {
     };
     const std::string marker = machine_ + "/ran";
     for (const auto& row : rows) {
-        winsim::inject_fault(row.function, row.value, row.nth, row.kind);
+        testing::arm(row);
         auto launched =
             launch_command(spec({"/bin/sh", "-c", "touch '" + marker + "'"}), nullptr, false);
         ASSERT_FALSE(launched) << row.function;
-        EXPECT_EQ(launched.error().code, row.code) << row.function;
-        EXPECT_EQ(launched.error().message.rfind(row.message, 0), 0u)
-            << row.function << ": " << launched.error().message;
+        testing::expect_row_failure(launched.error(), row);
         EXPECT_EQ(winsim::pending_fault_count(), 0u) << row.function;
         EXPECT_TRUE(testing::live_children().empty()) << row.function;
         EXPECT_EQ(winsim::open_handle_count(), handles_) << row.function;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/wide_text.h"
+#include "support/fault_row.h"
 #include "support/host_process.h"
 #include "support/leak_checked_test.h"
 #include "windows/process/restricted_identity.h"
@@ -108,14 +109,7 @@ TEST_F(RestrictedIdentity, CapabilityThatIsNoSidFailsBeforeAnyTokenIsOpened) {
 
 TEST_F(RestrictedIdentity, EveryPlatformFailureGivesItsRowAndReleasesEverything) {
     using winsim::FaultKind;
-    struct Row {
-        const char* function;
-        std::uint64_t nth;
-        std::uint32_t value;
-        FaultKind kind;
-        const char* code;
-        const char* message;  // the message starts with this
-    } rows[] = {
+    const testing::FaultRow rows[] = {
         {"ConvertStringSidToSidW", 2, 1337, FaultKind::fail, "invalid_sid", ""},
         {"OpenProcessToken", 1, 5, FaultKind::fail, "token_open_failed",
          "Could not open protected account identity. Windows error 5."},
@@ -149,13 +143,10 @@ TEST_F(RestrictedIdentity, EveryPlatformFailureGivesItsRowAndReleasesEverything)
          "Could not apply protected object access. Windows error 5."},
     };
     for (const auto& row : rows) {
-        winsim::inject_fault(row.function, row.value, row.nth, row.kind);
+        testing::arm(row);
         auto identity = create_restricted_identity(kCapability);
         ASSERT_FALSE(identity) << row.function << " " << row.nth;
-        EXPECT_EQ(identity.error().code, row.code) << row.function;
-        EXPECT_EQ(identity.error().message.rfind(row.message, 0), 0u)
-            << row.function << ": " << identity.error().message;
-        EXPECT_EQ(identity.error().exit_code, 70);
+        testing::expect_row_failure(identity.error(), row);
         EXPECT_EQ(winsim::pending_fault_count(), 0u) << row.function;
         EXPECT_EQ(winsim::open_handle_count(), handles_) << row.function;
         EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_) << row.function;
