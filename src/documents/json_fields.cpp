@@ -203,7 +203,10 @@ std::vector<std::string> JsonFields::required_string_list(std::string_view key) 
     return optional_string_list(key);
 }
 
-std::vector<std::string> JsonFields::optional_string_list(std::string_view key) {
+template <class Item>
+std::vector<Item> JsonFields::read_list(std::string_view key,
+                                        std::optional<Item> (JsonFields::*read_item)(
+                                            std::string_view, const JsonValue&, std::string_view)) {
     const JsonValue* member = find(key);
     if (member == nullptr)
         return {};
@@ -211,14 +214,18 @@ std::vector<std::string> JsonFields::optional_string_list(std::string_view key) 
         record_wrong(key, "an array of strings", *member);
         return {};
     }
-    std::vector<std::string> list;
+    std::vector<Item> list;
     for (const auto& item : member->items) {
-        auto text = read_string(key, item, "a string in an array of strings");
-        if (!text)
+        auto value = (this->*read_item)(key, item, "a string in an array of strings");
+        if (!value)
             return {};
-        list.push_back(std::move(*text));
+        list.push_back(std::move(*value));
     }
     return list;
+}
+
+std::vector<std::string> JsonFields::optional_string_list(std::string_view key) {
+    return read_list<std::string>(key, &JsonFields::read_string);
 }
 
 WideString JsonFields::required_path(std::string_view key) {
@@ -236,21 +243,7 @@ WideString JsonFields::optional_path(std::string_view key, WideString fallback) 
 }
 
 std::vector<WideString> JsonFields::optional_path_list(std::string_view key) {
-    const JsonValue* member = find(key);
-    if (member == nullptr)
-        return {};
-    if (member->kind != JsonKind::array) {
-        record_wrong(key, "an array of strings", *member);
-        return {};
-    }
-    std::vector<WideString> list;
-    for (const auto& item : member->items) {
-        auto path = read_path(key, item, "a string in an array of strings");
-        if (!path)
-            return {};
-        list.push_back(std::move(*path));
-    }
-    return list;
+    return read_list<WideString>(key, &JsonFields::read_path);
 }
 
 std::size_t JsonFields::required_choice(std::string_view key,

@@ -114,6 +114,13 @@ class JsonFields {
                                         std::string_view expected);
     std::optional<std::size_t> read_choice(std::string_view key, const JsonValue& value,
                                            std::initializer_list<std::string_view> words);
+    // An array member whose items `read_item` (read_string or read_path) converts; empty when
+    // absent or after recording the first wrong item.
+    template <class Item>
+    std::vector<Item> read_list(std::string_view key,
+                                std::optional<Item> (JsonFields::*read_item)(std::string_view,
+                                                                             const JsonValue&,
+                                                                             std::string_view));
 
     const JsonValue* object_ = nullptr;
     std::optional<std::string> wrong_;
