@@ -7,11 +7,8 @@
 namespace quarvel::cli {
 namespace {
 
-// An operation whose implementation has not landed in this build.
-std::int32_t unsupported_operation() {
-    const Failure failure =
-        fixed_failure("unsupported_operation", "This operation is not available in this build.",
-                      exit_code::internal);
+std::int32_t report_unsupported() {
+    const Failure failure = unsupported_operation();
     print_error_line(failure);
     return failure.exit_code;
 }
@@ -23,8 +20,8 @@ std::int32_t show_usage() {
 
 struct Operations {
     std::int32_t operator()(const Help&) const { return show_usage(); }
-    std::int32_t operator()(const Probe&) const { return unsupported_operation(); }
-    std::int32_t operator()(const Setup&) const { return unsupported_operation(); }
+    std::int32_t operator()(const Probe&) const { return report_unsupported(); }
+    std::int32_t operator()(const Setup&) const { return report_unsupported(); }
     std::int32_t operator()(const Run& run) const {
         return run_operation(run.state_dir, run.policy, run.command);
     }

@@ -18,13 +18,6 @@ std::int32_t report_run_failure(const SandboxPolicy& policy, const Failure& fail
     return failure.exit_code;
 }
 
-// What follows validation (loading the setup, the workspace grants, the worker) is not part
-// of this build yet; it fails like any later step of a run would.
-Failure runner_not_available() {
-    return fixed_failure("unsupported_operation", "This operation is not available in this build.",
-                         exit_code::internal);
-}
-
 }  // namespace
 
 std::int32_t run_operation(WideView, WideView policy_path, const std::vector<std::string>&) {
@@ -35,7 +28,9 @@ std::int32_t run_operation(WideView, WideView policy_path, const std::vector<std
     }
     if (auto valid = validate_policy(*policy); !valid)
         return report_run_failure(*policy, valid.error());
-    return report_run_failure(*policy, runner_not_available());
+    // What follows validation (loading the setup, the workspace grants, the worker) is not part
+    // of this build yet; it fails like any later step of a run would.
+    return report_run_failure(*policy, unsupported_operation());
 }
 
 }  // namespace quarvel
