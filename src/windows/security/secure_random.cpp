@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "windows/setup/hex_text.h"
 
 namespace quarvel {
 
@@ -24,14 +25,7 @@ Result<std::string> secure_random_hex(std::size_t byte_count) {
             "random_generation_failed", exit_code::internal,
             "Could not generate secure random value: ", static_cast<std::int32_t>(status), "."));
     }
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(byte_count * 2);
-    for (const UCHAR byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-    }
-    return text;
+    return encode_hex(bytes);
 }
 
 }  // namespace quarvel
