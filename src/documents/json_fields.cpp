@@ -27,6 +27,7 @@ std::string word_list(std::initializer_list<std::string_view> words) {
 }
 
 constexpr std::int64_t kU32Max = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint64_t kU64Max = std::numeric_limits<std::uint64_t>::max();
 constexpr std::int64_t kI32Min = std::numeric_limits<std::int32_t>::min();
 constexpr std::int64_t kI32Max = std::numeric_limits<std::int32_t>::max();
 
@@ -164,6 +165,18 @@ std::int32_t JsonFields::optional_i32(std::string_view key, std::int32_t fallbac
         return fallback;
     return static_cast<std::int32_t>(
         read_integer(key, *member, kI32Min, kI32Max).value_or(fallback));
+}
+
+std::uint64_t JsonFields::required_u64(std::string_view key) {
+    const JsonValue* member = required(key);
+    if (member == nullptr)
+        return 0;
+    // The reader keeps every integer from 0 to 2^64-1 as unsigned; beyond that it is a fraction.
+    if (member->kind != JsonKind::unsigned_integer) {
+        record_wrong(key, "an integer from 0 to " + std::to_string(kU64Max), *member);
+        return 0;
+    }
+    return member->unsigned_integer;
 }
 
 bool JsonFields::required_bool(std::string_view key) {

@@ -51,6 +51,7 @@ class JsonFields {
     std::uint32_t optional_u32(std::string_view key, std::uint32_t fallback);
     std::int32_t required_i32(std::string_view key);
     std::int32_t optional_i32(std::string_view key, std::int32_t fallback);
+    std::uint64_t required_u64(std::string_view key);
     bool required_bool(std::string_view key);
     bool optional_bool(std::string_view key, bool fallback);
 

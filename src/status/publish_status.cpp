@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "platform/directory_tree.h"
-#include "platform/unique_resource.h"
+#include "platform/file_attributes.h"
 #include "platform/whole_file.h"
 #include "platform/win32.h"
 #include "platform/windows_path.h"
@@ -15,22 +15,6 @@ std::atomic<std::uint64_t> publications{0};
 
 std::uint32_t last_error() {
     return static_cast<std::uint32_t>(GetLastError());
-}
-
-// The attributes of the file the path leads to. A link counts only when its target exists,
-// since that is what a replacement would have to remove first.
-std::optional<DWORD> attributes_following_links(const WideString& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return std::nullopt;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        UniqueHandle target(
-            CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!target)
-            return std::nullopt;
-    }
-    return attributes;
 }
 
 // Deletes the file even when it is read-only: Windows refuses to delete a read-only file, so
