@@ -1,0 +1,40 @@
+#include "windows/runner/capability_sid.h"
+
+#include <charconv>
+#include <cstdint>
+#include <system_error>
+
+#include "windows/security/secure_random.h"
+
+namespace quarvel {
+
+Result<std::string> capability_sid_from_hex(std::string_view hex_digits) {
+    constexpr std::size_t kGroupDigits = 8;
+    constexpr std::size_t kGroups = 4;
+    std::string sid = "S-1-5-21";
+    for (std::size_t group = 0; group < kGroups; ++group) {
+        const std::string_view digits = hex_digits.substr(
+            std::min(group * kGroupDigits, hex_digits.size()), kGroupDigits);
+        std::uint32_t number = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), number, 16);
+        if (error != std::errc() || end != digits.data() + digits.size() || digits.empty()) {
+            const std::string reason = error == std::errc::result_out_of_range
+                                           ? "number too large to fit in target type"
+                                           : "invalid digit found in string";
+            return std::unexpected(
+                fixed_failure("capability_sid_failed", reason, exit_code::internal));
+        }
+        sid += "-" + std::to_string(number);
+    }
+    return sid;
+}
+
+Result<std::string> make_capability_sid() {
+    const auto random = secure_random_hex(16);
+    if (!random)
+        return std::unexpected(random.error());
+    return capability_sid_from_hex(*random);
+}
+
+}  // namespace quarvel
