@@ -1,5 +1,6 @@
 #include "windows/runner/capability_sid.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <system_error>
