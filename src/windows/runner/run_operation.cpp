@@ -1,36 +1,342 @@
 #include "windows/runner/run_operation.h"
 
+#include <optional>
+
 #include "cli/console.h"
 #include "cli/failure.h"
 #include "documents/sandbox_policy.h"
+#include "documents/worker_request.h"
+#include "platform/directory_tree.h"
+#include "platform/win32.h"
 #include "status/publish_status.h"
 #include "status/status_report.h"
+#include "windows/channel/message_framing.h"
+#include "windows/channel/protected_pipe.h"
+#include "windows/runner/canonical_path.h"
+#include "windows/runner/capability_sid.h"
+#include "windows/runner/trace.h"
+#include "windows/runner/worker_launch.h"
+#include "windows/runner/workspace_grant.h"
+#include "windows/runner/workspace_locations.h"
+#include "windows/security/access_lock.h"
+#include "windows/security/os_failure.h"
+#include "windows/security/path_access.h"
+#include "windows/security/sid_conversion.h"
+#include "windows/setup/load_setup.h"
 
 namespace quarvel {
 namespace {
 
+constexpr DWORD kReadableMask = 0x001200A9;
+constexpr DWORD kWritableMask = 0x001301BF;
+
 // Once the policy is known, every failure goes to its status file as well. The host learns
 // the outcome from that file when it can be written; when it cannot, the error line on
 // standard error still carries the failure, so the publication's own failure stays silent.
-std::int32_t report_run_failure(const SandboxPolicy& policy, const Failure& failure) {
+std::int32_t report_early_failure(const SandboxPolicy& policy, const Failure& failure) {
     (void)publish_status(policy.status_file, failed_report(Operation::run, failure));
     print_error_line(failure);
     return failure.exit_code;
 }
 
+bool exists(const WideString& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Failure location_failure(std::string_view message) {
+    return fixed_failure("invalid_request", message, exit_code::invalid_request);
+}
+
+// Everything a location check refuses, before any access list is changed.
+Result<void> check_locations(const SandboxPolicy& policy) {
+    if (!is_existing_directory(policy.cwd))
+        return std::unexpected(location_failure("Policy cwd must be an existing directory."));
+    if (!is_existing_directory(policy.runtime_dir))
+        return std::unexpected(
+            location_failure("Policy runtime_dir must be an existing directory."));
+    for (const auto& root : policy.writable_roots)
+        if (!exists(root))
+            return std::unexpected(formatted_failure("invalid_request", exit_code::invalid_request,
+                                                     "Writable location does not exist: ",
+                                                     narrow_lossy(root), "."));
+    for (const auto& root : policy.readable_roots)
+        if (!exists(root))
+            return std::unexpected(formatted_failure("invalid_request", exit_code::invalid_request,
+                                                     "Readable location does not exist: ",
+                                                     narrow_lossy(root), "."));
+    return {};
+}
+
+Result<WideString> resolve_location(const WideString& path, std::string_view which) {
+    auto canonical = canonical_path(path);
+    if (!canonical)
+        return std::unexpected(io_failure(
+            "Could not resolve " + std::string(which) + " location " + narrow_lossy(path),
+            canonical.error()));
+    return std::move(*canonical);
+}
+
+// One run, from the loaded setup to its exit code. Members hold what the failure path must give
+// back; they are released in the order the failure path names.
+class Runner {
+  public:
+    Runner(const SandboxPolicy& policy, const LoadedSetup& setup,
+           const std::vector<std::string>& command)
+        : policy_(policy), setup_(setup), command_(command) {}
+
+    std::int32_t run() {
+        auto exit = run_steps();
+        if (exit)
+            return *exit;
+        return fail(exit.error());
+    }
+
+  private:
+    bool offline() const { return policy_.network == NetworkMode::disabled; }
+    const std::string& account_sid() const {
+        return offline() ? setup_.marker.offline_sid : setup_.marker.online_sid;
+    }
+    const AccountCredential& credential() const {
+        return offline() ? setup_.offline : setup_.online;
+    }
+
+    Result<std::int32_t> run_steps() {
+        SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+        trace_stage("runtime_validation_started");
+        if (auto checked = check_locations(policy_); !checked)
+            return std::unexpected(checked.error());
+        trace_stage("runtime_validation_ready");
+
+        auto capability_sid = make_capability_sid();
+        if (!capability_sid)
+            return std::unexpected(capability_sid.error());
+        auto capability = sid_from_string(*capability_sid);
+        if (!capability)
+            return std::unexpected(capability.error());
+        auto group = sid_from_string(setup_.marker.group_sid);
+        if (!group)
+            return std::unexpected(group.error());
+        trace_stage("workspace_access_started");
+
+        grant_.emplace(std::move(*capability));
+        if (auto granted = grant_workspace(group->get()); !granted)
+            return std::unexpected(granted.error());
+        trace_stage("workspace_access_ready");
+
+        if (auto secured =
+                protect_runtime_directory(policy_.runtime_dir, setup_.marker.owner_sid, group->get());
+            !secured)
+            return std::unexpected(secured.error());
+        trace_stage("runtime_access_ready");
+
+        auto pipe = create_protected_pipe(setup_.marker.owner_sid, account_sid());
+        if (!pipe)
+            return std::unexpected(pipe.error());
+        pipe_ = std::move(pipe->handle);
+        trace_stage("worker_launch_started");
+
+        auto worker = launch_worker(credential(), pipe->name, policy_.runtime_dir);
+        if (!worker)
+            return std::unexpected(worker.error());
+        worker_ = std::move(*worker);
+        trace_stage("worker_launched");
+
+        if (auto connected = connect_worker(); !connected)
+            return std::unexpected(connected.error());
+        trace_stage("worker_connected");
+
+        if (auto sent = send_request(*capability_sid); !sent)
+            return std::unexpected(sent.error());
+        trace_stage("request_sent");
+
+        auto ended = relay_frames();
+        if (!ended)
+            return std::unexpected(ended.error());
+        trace_stage("terminal_frame_received");
+
+        Result<void> waited = wait_worker(std::move(*worker_));
+        worker_.reset();
+        trace_stage("worker_stopped");
+        Result<void> released = grant_->release();
+        trace_stage("workspace_access_released");
+
+        if (!*ended)
+            return std::unexpected(ended->error());
+        if (!waited)
+            return std::unexpected(waited.error());
+        if (!released)
+            return std::unexpected(released.error());
+        const std::int32_t command_exit = ended->value();
+        StatusReport completed = success_report(Operation::run, StatusState::completed,
+                                                "completed", "Protected command completed.");
+        completed.exit_code = command_exit;
+        if (auto published = publish_status(policy_.status_file, completed); !published)
+            return std::unexpected(published.error());
+        pipe_.reset();
+        return command_exit;
+    }
+
+    // The grants under one acquisition of the access lock: the group reads the readable
+    // locations; the group and the capability SID modify the writable ones. A failure takes
+    // back what the capability SID was granted so far before the lock is let go.
+    Result<void> grant_workspace(PSID group) {
+        const WorkspaceLocations locations = workspace_locations(policy_);
+        auto mutex = acquire_access_lock();
+        if (!mutex)
+            return std::unexpected(mutex.error());
+        HeldAccessLock lock(std::move(*mutex));
+        auto granted = grant_locations(locations, group);
+        if (!granted)
+            (void)grant_->release();
+        return granted;
+    }
+
+    Result<void> grant_locations(const WorkspaceLocations& locations, PSID group) {
+        for (const auto& location : locations.readable) {
+            auto canonical = resolve_location(location, "readable");
+            if (!canonical)
+                return std::unexpected(canonical.error());
+            if (auto granted = set_path_access(*canonical, group, kReadableMask, GRANT_ACCESS);
+                !granted)
+                return granted;
+        }
+        for (const auto& location : locations.writable) {
+            auto canonical = resolve_location(location, "writable");
+            if (!canonical)
+                return std::unexpected(canonical.error());
+            if (auto granted = set_path_access(*canonical, group, kWritableMask, GRANT_ACCESS);
+                !granted)
+                return granted;
+            grant_->record(*canonical);
+            if (auto granted =
+                    set_path_access(*canonical, grant_->capability(), kWritableMask, GRANT_ACCESS);
+                !granted)
+                return granted;
+        }
+        return {};
+    }
+
+    // The worker connects, and the client at the other end is the worker itself: a process
+    // that opened the pipe first must not be handed the request.
+    Result<void> connect_worker() {
+        if (auto accepted = accept_worker(pipe_.get(), worker_->process.get()); !accepted)
+            return accepted;
+        ULONG client = 0;
+        if (!GetNamedPipeClientProcessId(pipe_.get(), &client))
+            return std::unexpected(os_failure("worker_start_failed",
+                                              "Could not identify protected command worker."));
+        if (client != GetProcessId(worker_->process.get()))
+            return std::unexpected(fixed_failure(
+                "worker_start_failed",
+                "Protected communication channel was opened by another process.",
+                exit_code::internal));
+        return {};
+    }
+
+    Result<void> send_request(const std::string& capability_sid) {
+        WorkerRequest request;
+        request.version = kSupportedWorkerProtocolVersion;
+        request.policy = policy_;
+        request.command = command_;
+        request.account_sid = account_sid();
+        request.base_sid = setup_.marker.group_sid;
+        request.capability_sid = capability_sid;
+        request.trace = trace_enabled();
+        if (auto valid = validate_worker_request(request); !valid)
+            return valid;
+        return write_message(pipe_.get(), request);
+    }
+
+    // The frames up to the terminal one: the command's exit code, or the worker's failure. A
+    // transport failure or a frame that cannot be acted on is the outer failure.
+    Result<Result<std::int32_t>> relay_frames() {
+        for (;;) {
+            auto frame = read_message<WorkerFrame>(pipe_.get());
+            if (!frame)
+                return std::unexpected(frame.error());
+            auto outcome = std::visit([this](const auto& f) { return handle(f); }, *frame);
+            if (!outcome)
+                return std::unexpected(outcome.error());
+            if (*outcome)
+                return Result<Result<std::int32_t>>(std::in_place, std::move(**outcome));
+        }
+    }
+
+    using FrameOutcome = Result<std::optional<Result<std::int32_t>>>;
+    static FrameOutcome keep_reading() { return std::optional<Result<std::int32_t>>(); }
+
+    FrameOutcome handle(const frame::Started& started) {
+        trace_stage("command_started");
+        StatusReport running = success_report(Operation::run, StatusState::running, "running",
+                                              "Command protection is active.");
+        running.process_id = started.process_id;
+        if (auto published = publish_status(policy_.status_file, running); !published)
+            return std::unexpected(published.error());
+        return keep_reading();
+    }
+    FrameOutcome handle(const frame::Progress& progress) {
+        trace_stage("worker_" + progress.stage);
+        return keep_reading();
+    }
+    FrameOutcome handle(const frame::Stdout& output) {
+        if (auto written = write_standard_output(output.data); !written)
+            return std::unexpected(io_failure("Could not forward command output", written.error()));
+        return keep_reading();
+    }
+    FrameOutcome handle(const frame::Stderr& output) {
+        if (auto written = write_standard_error(output.data); !written)
+            return std::unexpected(
+                io_failure("Could not forward command error output", written.error()));
+        return keep_reading();
+    }
+    FrameOutcome handle(const frame::Exited& exited) {
+        trace_stage("command_exited_" + std::to_string(exited.exit_code));
+        return std::optional<Result<std::int32_t>>(exited.exit_code);
+    }
+    FrameOutcome handle(const frame::Failed& failed) {
+        return std::optional<Result<std::int32_t>>(
+            std::unexpected(Failure{failed.code, failed.message, exit_code::internal}));
+    }
+
+    // Gives back what the run still holds, then reports the failure.
+    std::int32_t fail(const Failure& failure) {
+        if (worker_) {
+            worker_->process.reset();
+            worker_->job.reset();  // its last handle: the job ends the worker and all it started
+        }
+        pipe_.reset();
+        if (grant_)
+            (void)grant_->release();
+        if (auto published = publish_status(policy_.status_file, failed_report(Operation::run, failure));
+            !published)
+            print_error_line(published.error());
+        print_error_line(failure);
+        return failure.exit_code;
+    }
+
+    const SandboxPolicy& policy_;
+    const LoadedSetup& setup_;
+    const std::vector<std::string>& command_;
+    std::optional<WorkspaceGrant> grant_;
+    UniqueHandle pipe_;
+    std::optional<LaunchedWorker> worker_;
+};
+
 }  // namespace
 
-std::int32_t run_operation(WideView, WideView policy_path, const std::vector<std::string>&) {
+std::int32_t run_operation(WideView state_dir, WideView policy_path,
+                           const std::vector<std::string>& command) {
     const auto policy = read_policy(policy_path);
     if (!policy) {
         print_error_line(policy.error());
         return policy.error().exit_code;
     }
     if (auto valid = validate_policy(*policy); !valid)
-        return report_run_failure(*policy, valid.error());
-    // What follows validation (loading the setup, the workspace grants, the worker) is not part
-    // of this build yet; it fails like any later step of a run would.
-    return report_run_failure(*policy, unsupported_operation());
+        return report_early_failure(*policy, valid.error());
+    const auto setup = load_setup(state_dir);
+    if (!setup)
+        return report_early_failure(*policy, setup.error());
+    return Runner(*policy, *setup, command).run();
 }
 
 }  // namespace quarvel

@@ -1,0 +1,15 @@
+#pragma once
+// The platform's own name for a location: links resolved, letter case as stored.
+
+#include <cstdint>
+#include <expected>
+
+#include "platform/wide_text.h"
+
+namespace quarvel {
+
+// The final path of the existing file or directory at `path`, as Windows reports it for a
+// handle to it (normalised, with the drive letter: \\?\C:\...), or the Windows error.
+std::expected<WideString, std::uint32_t> canonical_path(WideView path);
+
+}  // namespace quarvel
