@@ -1,0 +1,191 @@
+#include "windows/setup/setup_operation.h"
+
+#include "platform/directory_tree.h"
+#include "platform/unique_resource.h"
+#include "platform/win32.h"
+#include "platform/windows_path.h"
+#include "windows/security/account_lookup.h"
+#include "windows/security/os_failure.h"
+#include "windows/security/path_access.h"
+#include "windows/security/reparse_point.h"
+#include "windows/security/sid_conversion.h"
+#include "windows/setup/account_verification.h"
+#include "windows/setup/credential_protection.h"
+#include "windows/setup/hex_text.h"
+#include "windows/setup/offline_rule.h"
+#include "windows/setup/profile_initialization.h"
+#include "windows/setup/protected_accounts.h"
+#include "windows/setup/setup_clock.h"
+
+namespace quarvel {
+namespace {
+
+Result<UniqueHandle> open_process_identity() {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
+        return std::unexpected(os_failure("token_open_failed", "Could not open process identity."));
+    return checked_handle(token.release(), "token_open_failed", "Could not open process identity.");
+}
+
+Result<void> require_elevation() {
+    auto token = open_process_identity();
+    if (!token)
+        return std::unexpected(token.error());
+    TOKEN_ELEVATION elevation{};
+    DWORD length = 0;
+    if (!GetTokenInformation(token->get(), TokenElevation, &elevation, sizeof(elevation), &length))
+        return std::unexpected(
+            os_failure("elevation_check_failed", "Could not verify setup authorization."));
+    if (elevation.TokenIsElevated == 0)
+        return std::unexpected(fixed_failure(
+            "administrator_required",
+            "Windows command protection setup requires administrator approval.",
+            exit_code::internal));
+    return {};
+}
+
+// Made if needed, and refused when it is a link or junction: setup is about to give it an access
+// list that guards the passwords, which must land on the directory itself.
+Result<void> prepare_state_directory(WideView state_dir) {
+    if (!is_absolute_windows_path(state_dir))
+        return std::unexpected(fixed_failure("invalid_request",
+                                             "Protection settings directory must be an absolute path.",
+                                             exit_code::invalid_request));
+    if (auto created = create_directory_tree(state_dir); !created)
+        return std::unexpected(
+            io_failure("Could not create protection settings directory", created.error()));
+    const auto surrogate = is_name_surrogate_reparse_point(state_dir);
+    if (!surrogate)
+        return std::unexpected(
+            io_failure("Could not inspect protection settings directory", surrogate.error()));
+    if (*surrogate)
+        return std::unexpected(fixed_failure("reparse_path_rejected",
+                                             "Protection settings directory cannot be a symbolic link.",
+                                             exit_code::internal));
+    return {};
+}
+
+// The SID of the user this process runs as, in text form. Read even when --owner-sid names
+// the owner: a process that cannot say who it is does not set up anything.
+Result<std::string> current_user_sid() {
+    auto token = open_process_identity();
+    if (!token)
+        return std::unexpected(token.error());
+    DWORD size = 0;
+    if (GetTokenInformation(token->get(), TokenUser, nullptr, 0, &size) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return std::unexpected(
+            os_failure("owner_lookup_failed", "Could not size current account information."));
+    std::vector<std::uint64_t> storage((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+    if (!GetTokenInformation(token->get(), TokenUser, storage.data(), size, &size))
+        return std::unexpected(
+            os_failure("owner_lookup_failed", "Could not read current account information."));
+    auto user = copy_sid(reinterpret_cast<const TOKEN_USER*>(storage.data())->User.Sid);
+    if (!user)
+        return std::unexpected(user.error());
+    return sid_to_string(user->get());
+}
+
+Result<std::string> account_sid_text(std::string_view name) {
+    auto sid = lookup_account_sid(name);
+    if (!sid)
+        return std::unexpected(sid.error());
+    return sid_to_string(sid->get());
+}
+
+Result<std::string> protected_hex(const std::string& password) {
+    auto blob = protect_password(password);
+    if (!blob)
+        return std::unexpected(blob.error());
+    return encode_hex(*blob);
+}
+
+WideString state_file(WideView state_dir, std::string_view name) {
+    return join_path(state_dir, to_wide(name));
+}
+
+struct Account {
+    std::string_view name;
+    std::string password;
+};
+
+}  // namespace
+
+Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::string>& owner_sid) {
+    if (auto authorised = require_elevation(); !authorised)
+        return std::unexpected(authorised.error());
+    if (auto prepared = prepare_state_directory(state_dir); !prepared)
+        return std::unexpected(prepared.error());
+    if (auto group = ensure_group(); !group)
+        return std::unexpected(group.error());
+    auto group_sid = lookup_account_sid(kProtectedGroupName);
+    if (!group_sid)
+        return std::unexpected(group_sid.error());
+
+    auto current_user = current_user_sid();
+    if (!current_user)
+        return std::unexpected(current_user.error());
+    const std::string owner = owner_sid.value_or(*current_user);
+    if (auto parsed = sid_from_string(owner); !parsed)
+        return std::unexpected(parsed.error());
+    if (auto secured = protect_state_directory(state_dir, owner, group_sid->get()); !secured)
+        return std::unexpected(secured.error());
+
+    Account accounts[] = {{kOnlineAccountName, {}}, {kOfflineAccountName, {}}};
+    for (auto& account : accounts) {
+        auto password = generate_password();
+        if (!password)
+            return std::unexpected(password.error());
+        account.password = std::move(*password);
+    }
+    for (const auto& account : accounts)
+        if (auto ensured = ensure_account(account.name, account.password); !ensured)
+            return std::unexpected(ensured.error());
+    for (const auto& account : accounts)
+        if (auto added = add_group_member(kProtectedGroupName, account.name); !added)
+            return std::unexpected(added.error());
+    for (const auto& account : accounts)
+        if (auto added = add_to_builtin_users(account.name); !added)
+            return std::unexpected(added.error());
+    for (const auto& account : accounts)
+        if (auto verified = verify_account_sign_in(account.name, account.password, group_sid->get());
+            !verified)
+            return std::unexpected(verified.error());
+    for (const auto& account : accounts)
+        if (auto initialised = initialize_profile(account.name, account.password); !initialised)
+            return std::unexpected(initialised.error());
+
+    auto online_sid = account_sid_text(kOnlineAccountName);
+    if (!online_sid)
+        return std::unexpected(online_sid.error());
+    auto offline_sid = account_sid_text(kOfflineAccountName);
+    if (!offline_sid)
+        return std::unexpected(offline_sid.error());
+    if (auto rule = ensure_offline_rule(*offline_sid); !rule)
+        return std::unexpected(rule.error());
+    auto group_text = sid_to_string(group_sid->get());
+    if (!group_text)
+        return std::unexpected(group_text.error());
+    auto created_at = seconds_since_1970();
+    if (!created_at)
+        return std::unexpected(created_at.error());
+
+    SetupSecrets secrets;
+    AccountSecret* secret_of[] = {&secrets.online, &secrets.offline};
+    for (std::size_t k = 0; k < 2; ++k) {
+        auto protected_password = protected_hex(accounts[k].password);
+        if (!protected_password)
+            return std::unexpected(protected_password.error());
+        *secret_of[k] = AccountSecret{std::string(accounts[k].name), std::move(*protected_password)};
+    }
+    const SetupMarker marker{kSetupVersion, *group_text, *online_sid,
+                             *offline_sid,  owner,       *created_at};
+    if (auto written = write_settings_file(state_file(state_dir, kSecretsFileName), secrets);
+        !written)
+        return std::unexpected(written.error());
+    if (auto written = write_settings_file(state_file(state_dir, kMarkerFileName), marker); !written)
+        return std::unexpected(written.error());
+    return load_setup(state_dir);
+}
+
+}  // namespace quarvel
