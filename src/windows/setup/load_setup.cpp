@@ -1,0 +1,114 @@
+#include "windows/setup/load_setup.h"
+
+#include <array>
+
+#include "platform/whole_file.h"
+#include "platform/windows_path.h"
+#include "windows/security/account_lookup.h"
+#include "windows/security/sid_conversion.h"
+#include "windows/setup/account_verification.h"
+#include "windows/setup/credential_protection.h"
+#include "windows/setup/offline_rule.h"
+
+namespace quarvel {
+namespace {
+
+Failure setup_required(std::string_view message) {
+    return fixed_failure("setup_required", message, exit_code::setup_required);
+}
+
+// Any failure to read the file, whatever Windows says, means there is no usable setup.
+Result<std::string> read_setup_file(WideView state_dir, std::string_view name) {
+    auto bytes = read_whole_file(join_path(state_dir, to_wide(name)));
+    if (!bytes)
+        return std::unexpected(setup_required("Windows command protection has not been set up."));
+    return std::move(*bytes);
+}
+
+template <class Document>
+Result<Document> parsed(std::expected<Document, std::string> document) {
+    if (!document)
+        return std::unexpected(formatted_failure("setup_required", exit_code::setup_required,
+                                                 "Protection settings are invalid: ",
+                                                 document.error()));
+    return std::move(*document);
+}
+
+// SID texts match when they are equal once ASCII letters are folded to lower case: the marker
+// may say s-1-5-... where Windows says S-1-5-....
+bool same_sid_text(std::string_view a, std::string_view b) {
+    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [&](char x, char y) { return fold(x) == fold(y); });
+}
+
+Result<std::string> looked_up_sid_text(std::string_view name) {
+    auto sid = lookup_account_sid(name);
+    if (!sid)
+        return std::unexpected(sid.error());
+    return sid_to_string(sid->get());
+}
+
+Result<void> verify_sign_in(const AccountCredential& credential) {
+    auto group = lookup_account_sid(kProtectedGroupName);
+    if (!group)
+        return std::unexpected(group.error());
+    return verify_account_sign_in(credential.username, credential.password, group->get());
+}
+
+}  // namespace
+
+Result<LoadedSetup> load_setup(WideView state_dir) {
+    if (!is_absolute_windows_path(state_dir))
+        return std::unexpected(fixed_failure("invalid_request",
+                                             "Protection settings directory must be an absolute path.",
+                                             exit_code::invalid_request));
+    auto marker_bytes = read_setup_file(state_dir, kMarkerFileName);
+    if (!marker_bytes)
+        return std::unexpected(marker_bytes.error());
+    auto marker = parsed(parse_setup_marker(*marker_bytes));
+    if (!marker)
+        return std::unexpected(marker.error());
+    auto secrets_bytes = read_setup_file(state_dir, kSecretsFileName);
+    if (!secrets_bytes)
+        return std::unexpected(secrets_bytes.error());
+    auto secrets = parsed(parse_setup_secrets(*secrets_bytes));
+    if (!secrets)
+        return std::unexpected(secrets.error());
+    if (marker->version != kSetupVersion || secrets->version != kSetupVersion)
+        return std::unexpected(setup_required("Windows command protection setup must be refreshed."));
+
+    // Every lookup runs before any comparison: a missing account is reported as missing, not
+    // as changed.
+    const std::array<std::string_view, 3> names = {kProtectedGroupName, secrets->online.username,
+                                                   secrets->offline.username};
+    const std::array<std::string_view, 3> recorded = {marker->group_sid, marker->online_sid,
+                                                      marker->offline_sid};
+    std::array<std::string, 3> found;
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        auto sid = looked_up_sid_text(names[k]);
+        if (!sid)
+            return std::unexpected(sid.error());
+        found[k] = std::move(*sid);
+    }
+    for (std::size_t k = 0; k < names.size(); ++k)
+        if (!same_sid_text(found[k], recorded[k]))
+            return std::unexpected(setup_required(
+                "Windows command protection accounts have changed and setup must be refreshed."));
+
+    auto online = unprotect_credential(std::move(secrets->online));
+    if (!online)
+        return std::unexpected(online.error());
+    auto offline = unprotect_credential(std::move(secrets->offline));
+    if (!offline)
+        return std::unexpected(offline.error());
+    for (const AccountCredential* credential : {&*online, &*offline})
+        if (auto verified = verify_sign_in(*credential); !verified)
+            return std::unexpected(verified.error());
+    if (auto rule = verify_offline_rule(marker->offline_sid); !rule)
+        return std::unexpected(rule.error());
+    return LoadedSetup{std::move(*marker), std::move(*online), std::move(*offline)};
+}
+
+}  // namespace quarvel
