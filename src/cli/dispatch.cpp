@@ -1,17 +1,13 @@
 #include "cli/dispatch.h"
 
 #include "cli/console.h"
+#include "status/probe_operation.h"
+#include "windows/setup/setup_operation.h"
 #include "windows/process/worker_operation.h"
 #include "windows/runner/run_operation.h"
 
 namespace quarvel::cli {
 namespace {
-
-std::int32_t report_unsupported() {
-    const Failure failure = unsupported_operation();
-    print_error_line(failure);
-    return failure.exit_code;
-}
 
 std::int32_t show_usage() {
     (void)write_standard_output(std::string(kUsageText) + "\n");
@@ -20,8 +16,12 @@ std::int32_t show_usage() {
 
 struct Operations {
     std::int32_t operator()(const Help&) const { return show_usage(); }
-    std::int32_t operator()(const Probe&) const { return report_unsupported(); }
-    std::int32_t operator()(const Setup&) const { return report_unsupported(); }
+    std::int32_t operator()(const Probe& probe) const {
+        return probe_operation(probe.state_dir, probe.status_file);
+    }
+    std::int32_t operator()(const Setup& setup) const {
+        return report_setup(run_setup(setup.state_dir, setup.owner_sid), setup.status_file);
+    }
     std::int32_t operator()(const Run& run) const {
         return run_operation(run.state_dir, run.policy, run.command);
     }

@@ -10,11 +10,6 @@ Failure fixed_failure(std::string_view code, std::string_view message, std::int3
     return Failure{std::string(code), std::string(message), exit_code};
 }
 
-Failure unsupported_operation() {
-    return fixed_failure("unsupported_operation", "This operation is not available in this build.",
-                         exit_code::internal);
-}
-
 std::string system_error_text(std::uint32_t os_error) {
     WCHAR buffer[512] = {};
     const DWORD length =

@@ -50,9 +50,6 @@ Failure formatted_failure(std::string_view code, std::int32_t exit_code, const P
     return Failure{std::string(code), std::move(message), exit_code};
 }
 
-// An operation whose implementation has not landed in this build.
-Failure unsupported_operation();
-
 // The system's text for a Windows error number, without the trailing line break.
 std::string system_error_text(std::uint32_t os_error);
 
