@@ -201,15 +201,15 @@ TEST_F(RunPolicy, UnpublishableStatusFileStaysSilent) {
               error_line("invalid_request", "Policy field cwd must be an absolute path."));
 }
 
-TEST_F(RunPolicy, ValidPolicyWithTrailingBlanksReachesTheUnavailableRunner) {
+TEST_F(RunPolicy, ValidPolicyWithTrailingBlanksReachesTheSetupCheck) {
     put("out/status.json", kPrevious);
     put("policy.json", policy(R"(,"network":"disabled","writable_roots":[])") + "  \n\t\r\n ");
     const auto outcome = run_with("policy.json");
-    const std::string message = "This operation is not available in this build.";
-    EXPECT_EQ(outcome.exit_code, 70);
+    const std::string message = "Windows command protection has not been set up.";
+    EXPECT_EQ(outcome.exit_code, 78);
     EXPECT_EQ(outcome.standard_output, "");
-    EXPECT_EQ(outcome.standard_error, error_line("unsupported_operation", message));
-    EXPECT_EQ(contents("out/status.json"), failed_run_document("unsupported_operation", message));
+    EXPECT_EQ(outcome.standard_error, error_line("setup_required", message));
+    EXPECT_EQ(contents("out/status.json"), failed_run_document("setup_required", message));
     for (const auto& entry : std::filesystem::directory_iterator(dir_ / "out"))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".quarvel-status-"))
             << "temporary file left: " << entry.path();
