@@ -83,7 +83,8 @@ class RunPolicy : public ::testing::Test {
     }
 
     static std::string failed_run_document(const std::string& code, const std::string& message) {
-        return R"({"version":1,"operation":"run","state":"failed","code":")" + code +
+        const std::string state = code == "setup_required" ? code : "failed";
+        return R"({"version":1,"operation":"run","state":")" + state + R"(","code":")" + code +
                R"(","message":")" + message + R"(","setup_version":2})";
     }
 
