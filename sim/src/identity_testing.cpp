@@ -114,7 +114,8 @@ void set_local_user_disabled(std::string_view name, bool disabled) {
     update_accounts([&](AccountStore& store) {
         LocalUser* user = store.find_user(name);
         if (user != nullptr)
-            user->flags = disabled ? user->flags | kAccountDisabled : user->flags & ~kAccountDisabled;
+            user->flags =
+                disabled ? user->flags | kAccountDisabled : user->flags & ~kAccountDisabled;
         return user != nullptr;
     });
 }
@@ -137,7 +138,8 @@ void delete_local_user(std::string_view name) {
         for (auto& group : store.groups)
             std::erase_if(group.members,
                           [&](const std::string& member) { return same_sid(member, sid); });
-        std::erase_if(store.users, [&](const LocalUser& entry) { return same_sid(entry.sid, sid); });
+        std::erase_if(store.users,
+                      [&](const LocalUser& entry) { return same_sid(entry.sid, sid); });
         return true;
     });
 }
