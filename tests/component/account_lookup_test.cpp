@@ -1,11 +1,13 @@
 // Account names and SIDs on the simulated host: lookup_account_sid over LookupAccountNameW, and
-// the two lookup calls' size protocol, domains and account types as Windows reports them.
+// the two lookup calls' size protocol, domains and account types as Windows reports them (the
+// well-known part shared with the Wine lane).
 
 #include <gtest/gtest.h>
 
 #include <winsim/testing.h>
 
 #include "platform/wide_text.h"
+#include "support/account_lookup_semantics.h"
 #include "support/fault_row.h"
 #include "support/leak_checked_test.h"
 #include "windows/security/account_lookup.h"
@@ -57,58 +59,16 @@ TEST_F(AccountLookup, EachLookupFailureGivesItsRowAndFreesEverything) {
     }
 }
 
-TEST_F(AccountLookup, NameLookupFollowsTheSizeProtocolAndReportsDomainAndType) {
-    const WideString name = to_wide("administrators");
-    DWORD sid_size = 0, domain_size = 0;
-    SID_NAME_USE use{};
-    EXPECT_FALSE(
-        LookupAccountNameW(nullptr, name.c_str(), nullptr, &sid_size, nullptr, &domain_size, &use));
-    EXPECT_EQ(GetLastError(), 122u);
-    EXPECT_EQ(sid_size, 16u);
-    EXPECT_EQ(domain_size, 8u);  // "BUILTIN" and its zero
-    std::vector<BYTE> sid(sid_size - 1);
-    std::vector<WCHAR> domain(domain_size);
-    DWORD short_size = sid_size - 1;
-    EXPECT_FALSE(LookupAccountNameW(nullptr, name.c_str(), sid.data(), &short_size, domain.data(),
-                                    &domain_size, &use));
-    EXPECT_EQ(GetLastError(), 122u);
-    sid.resize(sid_size);
-    ASSERT_TRUE(LookupAccountNameW(nullptr, name.c_str(), sid.data(), &sid_size, domain.data(),
-                                   &domain_size, &use));
-    EXPECT_EQ(*sid_to_string(sid.data()), "S-1-5-32-544");
-    EXPECT_EQ(narrow_lossy(domain.data()), "BUILTIN");
-    EXPECT_EQ(domain_size, 7u);
-    EXPECT_EQ(use, SidTypeAlias);
-}
-
-// The name and domain Windows gives each kind of SID, and the type it reports.
-TEST_F(AccountLookup, SidLookupGivesNameDomainAndTypeOfEachKind) {
-    const std::string user = winsim::ensure_local_user("worker", "pw");
+TEST_F(AccountLookup, LookupsFollowTheSizeProtocolAndGiveNameDomainAndType) {
+    testing::expect_administrators_name_lookup();
+    auto accounts = testing::well_known_accounts();
+    accounts.push_back(
+        {winsim::ensure_local_user("worker", "pw"), "worker", "WINSIM-PC", SidTypeUser});
     winsim::rename_local_group("S-1-5-32-545", "Benutzer");
-    struct Row {
-        std::string sid, name, domain;
-        SID_NAME_USE use;
-    } rows[] = {
-        {user, "worker", "WINSIM-PC", SidTypeUser},
-        {"S-1-5-32-545", "Benutzer", "BUILTIN", SidTypeAlias},
-        {"S-1-5-18", "SYSTEM", "NT AUTHORITY", SidTypeWellKnownGroup},
-        {"S-1-1-0", "Everyone", "", SidTypeWellKnownGroup},
-    };
-    for (const auto& row : rows) {
-        auto sid = sid_from_string(row.sid);
-        DWORD name_size = 0, domain_size = 0;
-        SID_NAME_USE use{};
-        EXPECT_FALSE(LookupAccountSidW(nullptr, sid->get(), nullptr, &name_size, nullptr,
-                                       &domain_size, &use));
-        EXPECT_EQ(GetLastError(), 122u);
-        std::vector<WCHAR> name(name_size), domain(domain_size);
-        ASSERT_TRUE(LookupAccountSidW(nullptr, sid->get(), name.data(), &name_size, domain.data(),
-                                      &domain_size, &use));
-        EXPECT_EQ(narrow_lossy(name.data()), row.name);
-        EXPECT_EQ(name_size, row.name.size());
-        EXPECT_EQ(narrow_lossy(domain.data()), row.domain);
-        EXPECT_EQ(use, row.use);
-    }
+    accounts[0].name = "Benutzer";
+    for (const auto& account : accounts)
+        testing::expect_sid_lookup(account);
+
     auto unknown = sid_from_string("S-1-5-21-1-2-3-4000");
     DWORD name_size = 0, domain_size = 0;
     SID_NAME_USE use{};
