@@ -1,8 +1,8 @@
 #include "windows/setup/profile_initialization.h"
 
 #include <algorithm>
-#include <string>
-#include <vector>
+#include <cstdint>
+#include <optional>
 
 #include "platform/unique_resource.h"
 #include "platform/wide_text.h"
