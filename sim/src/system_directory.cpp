@@ -15,29 +15,17 @@ constexpr std::string_view kDocument = "system.json";
 constexpr std::string_view kDefaultWindowsDirectory = "C:\\Windows";
 
 // What the program asks of cmd.exe is "/d /c exit N"; anything else is a mistake the stand-in
-// reports. Codes above 255 go where the simulated host keeps full 32-bit exit codes.
+// reports. Exit codes beyond 255 are not needed and would not survive a POSIX exit status.
 constexpr std::string_view kCommandScript = R"script(#!/bin/sh
-# cmd.exe of the simulated machine: understands "/d /c exit N" and nothing else.
+# cmd.exe of the simulated machine: understands "/d /c exit N" (N from 0 to 255) and nothing else.
 lower() { printf '%s' "$1" | tr 'A-Z' 'a-z'; }
 if [ "$#" -eq 4 ] && [ "$(lower "$1")" = /d ] && [ "$(lower "$2")" = /c ] &&
     [ "$(lower "$3")" = exit ]; then
     case "$4" in
-    '' | *[!0-9]*) ;;
-    *)
-        code=$(printf '%s' "$4" | sed 's/^0*//')
-        code=${code:-0}
-        if [ "${#code}" -le 10 ] && [ "$code" -le 4294967295 ]; then
-            if [ "$code" -gt 255 ]; then
-                records="$WINSIM_MACHINE/processes"
-                mkdir -p "$records" && printf '%s' "$code" > "$records/$$.exit.tmp" &&
-                    mv "$records/$$.exit.tmp" "$records/$$.exit"
-            fi
-            exit $((code % 256))
-        fi
-        ;;
+    [0-9] | [1-9][0-9] | 1[0-9][0-9] | 2[0-4][0-9] | 25[0-5]) exit "$4" ;;
     esac
 fi
-echo "cmd.exe of the simulated machine understands only: /d /c exit N" >&2
+echo "cmd.exe of the simulated machine understands only: /d /c exit N (0 to 255)" >&2
 exit 1
 )script";
 

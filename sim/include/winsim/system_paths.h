@@ -6,8 +6,8 @@
 #define ERROR_MOD_NOT_FOUND 126L
 
 // The machine's system directory, C:\Windows\System32 unless a test moved the Windows folder,
-// created on first use with a cmd.exe stand-in that understands "/d /c exit N" (N up to
-// 4294967295) and refuses anything else with exit code 1. Returns the length without the zero
+// created on first use with a cmd.exe stand-in that understands "/d /c exit N" (N from 0
+// to 255) and refuses anything else with exit code 1. Returns the length without the zero
 // when it fits, else the size needed with the zero (the buffer is left alone then).
 UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
 
