@@ -82,6 +82,20 @@ std::string ensure_local_user(std::string_view name, std::string_view password);
 void add_local_group_member(std::string_view group, std::string_view member_sid);
 void remove_local_group_member(std::string_view group, std::string_view member_sid);
 
+// What an administrator can do to a local account outside the program: change its password,
+// disable it (or enable it again), deny it interactive sign-in (SeDenyInteractiveLogonRight),
+// delete it with its group memberships (an account made again under the name gets a new SID).
+void set_local_user_password(std::string_view name, std::string_view password);
+void set_local_user_disabled(std::string_view name, bool disabled);
+void deny_interactive_logon(std::string_view name);
+void delete_local_user(std::string_view name);
+// Gives the local group with this SID another name, as a localised Windows names its built-in
+// groups ("Benutzer" for S-1-5-32-545).
+void rename_local_group(std::string_view sid, std::string_view name);
+// Moves the machine's Windows folder (default C:\Windows); the next GetSystemDirectoryW puts
+// the cmd.exe stand-in into its System32.
+void set_windows_directory(std::string_view windows_path);
+
 // The simulated host's access check, as the objects it guards apply it: whether the token
 // (JSON) is granted all of `desired` by the DACL (JSON: null for none, or a list of
 // {"type", "flags", "mask", "sid"} entries); `write_rights` are the object type's write rights,

@@ -14,3 +14,6 @@
 #include <winsim/jobs.h>
 #include <winsim/desktop.h>
 #include <winsim/files.h>
+#include <winsim/accounts.h>
+#include <winsim/netapi.h>
+#include <winsim/system_paths.h>
