@@ -14,3 +14,4 @@
 #include <winsim/jobs.h>
 #include <winsim/desktop.h>
 #include <winsim/files.h>
+#include <winsim/dpapi.h>
