@@ -14,4 +14,6 @@
 #include <winsim/jobs.h>
 #include <winsim/desktop.h>
 #include <winsim/files.h>
+#include <winsim/com.h>
+#include <winsim/netfw.h>
 #include <winsim/dpapi.h>
