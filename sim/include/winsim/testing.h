@@ -106,7 +106,7 @@ std::string desktops_json();
 
 }  // namespace winsim
 
-// ---------------------------------------------------------------- COM and firewall
+// ---------------------------------------------------------------- COM, firewall, clock
 namespace winsim {
 
 // COM objects the simulated host handed out (firewall objects, error objects) and not yet
@@ -133,5 +133,10 @@ void change_firewall_rule(std::string_view name, std::string_view changes_json);
 void add_firewall_rule(std::string_view properties_json);
 // Removes every rule of that name.
 void remove_firewall_rules(std::string_view name);
+
+// From now on every process of the machine reads this time (100-nanosecond intervals since
+// 1601-01-01 UTC) from GetSystemTimeAsFileTime; use_host_clock goes back to the real time.
+void set_system_clock(std::uint64_t filetime);
+void use_host_clock();
 
 }  // namespace winsim

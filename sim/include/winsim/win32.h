@@ -17,3 +17,5 @@
 #include <winsim/com.h>
 #include <winsim/netfw.h>
 #include <winsim/dpapi.h>
+#include <winsim/system_time.h>
+#include <winsim/modules.h>
