@@ -5,10 +5,6 @@
 // everything up to those gaps; the second pins where each operation stops under Wine and the
 // message the program forms there, so that a Wine that fills a gap shows up here. Neither is
 // what Windows answers.
-//
-// Wine's first window of a process (the apartment's hidden window, made by the first
-// CoCreateInstance) starts explorer.exe, which waits about 10 s for an RpcSs service that does
-// not start in the throwaway prefix: the first test pays that once for the whole lane.
 
 #include <gtest/gtest.h>
 
