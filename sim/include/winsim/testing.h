@@ -119,3 +119,38 @@ std::string jobs_json();
 std::string desktops_json();
 
 }  // namespace winsim
+
+// ---------------------------------------------------------------- COM, firewall, clock
+namespace winsim {
+
+// COM objects the simulated host handed out (firewall objects, error objects) and not yet
+// released for the last time, and BSTRs not yet freed.
+std::size_t live_com_objects();
+std::size_t outstanding_bstrs();
+// How many successful CoInitializeEx calls of the calling thread are not yet balanced.
+unsigned com_initialization_depth();
+// Calls on firewall objects (AddRef and Release included) made, since the process started,
+// from a thread outside any apartment: an object used or released after CoUninitialize.
+std::size_t com_calls_outside_apartment();
+// The next failure of that COM method ("INetFwRules::Add"), injected or not, also leaves an
+// error object with this description (UTF-8) for its thread, as SetErrorInfo does.
+void describe_next_failure_of(std::string_view method, std::string_view description);
+
+// The machine's firewall rules as JSON text, in the form documented in sim/src/firewall_store.h:
+// [{"id": 1, "name": "...", "direction": 2, "action": 0, "enabled": true,
+//   "local_user_authorized_list": "O:LSD:(A;;CC;;;S-1-5-...)", ...}, ...]
+std::string firewall_rules_json();
+// Changes the first rule of that name: the members of `changes_json` (a JSON object) replace
+// the rule's; throws std::invalid_argument when there is no such rule.
+void change_firewall_rule(std::string_view name, std::string_view changes_json);
+// Adds a rule: the properties of a new rule object, with the members of `properties_json`.
+void add_firewall_rule(std::string_view properties_json);
+// Removes every rule of that name.
+void remove_firewall_rules(std::string_view name);
+
+// From now on every process of the machine reads this time (100-nanosecond intervals since
+// 1601-01-01 UTC) from GetSystemTimeAsFileTime; use_host_clock goes back to the real time.
+void set_system_clock(std::uint64_t filetime);
+void use_host_clock();
+
+}  // namespace winsim

@@ -17,3 +17,8 @@
 #include <winsim/accounts.h>
 #include <winsim/netapi.h>
 #include <winsim/system_paths.h>
+#include <winsim/com.h>
+#include <winsim/netfw.h>
+#include <winsim/dpapi.h>
+#include <winsim/system_time.h>
+#include <winsim/modules.h>
