@@ -99,3 +99,68 @@ BOOL DeleteFileW(LPCWSTR path);
 // ERROR_ALREADY_EXISTS; with it, a target that is read-only or a directory ERROR_ACCESS_DENIED.
 // A move between different drives' host file systems ERROR_NOT_SAME_DEVICE.
 BOOL MoveFileExW(LPCWSTR existing_name, LPCWSTR new_name, DWORD flags);
+
+// ---------------------------------------------------------------- attributes, tags, final paths
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+enum GET_FILEEX_INFO_LEVELS {
+    GetFileExInfoStandard,
+    GetFileExMaxInfoLevel,
+};
+
+struct WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+};
+static_assert(sizeof(WIN32_FILE_ATTRIBUTE_DATA) == 36);
+
+enum FILE_INFO_BY_HANDLE_CLASS {
+    FileBasicInfo,
+    FileStandardInfo,
+    FileNameInfo,
+    FileRenameInfo,
+    FileDispositionInfo,
+    FileAllocationInfo,
+    FileEndOfFileInfo,
+    FileStreamInfo,
+    FileCompressionInfo,
+    FileAttributeTagInfo,
+};
+
+struct FILE_ATTRIBUTE_TAG_INFO {
+    DWORD FileAttributes;
+    DWORD ReparseTag;
+};
+
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003u
+#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
+#define FILE_NAME_NORMALIZED 0x0u
+#define FILE_NAME_OPENED 0x8u
+#define VOLUME_NAME_DOS 0x0u
+#define ERROR_BAD_LENGTH 24L
+
+// GetFileAttributesW's answer with the times and size (GetFileExInfoStandard only; another
+// level ERROR_INVALID_PARAMETER). A symbolic link or junction reports itself, not its target.
+BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information);
+
+// FileAttributeTagInfo only (other classes ERROR_NOT_SUPPORTED): the attributes of what the
+// handle refers to and, with FILE_ATTRIBUTE_REPARSE_POINT, its reparse tag. A handle opened
+// with FILE_FLAG_OPEN_REPARSE_POINT refers to a final link itself. A buffer smaller than the
+// structure ERROR_BAD_LENGTH; a handle that is no file or directory ERROR_INVALID_HANDLE.
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                                  LPVOID information, DWORD size);
+
+// The path of what the handle refers to, links resolved and every name in the case it is
+// stored in, as "\\?\C:\dir\name" (FILE_NAME_NORMALIZED or FILE_NAME_OPENED with
+// VOLUME_NAME_DOS; other flags ERROR_INVALID_PARAMETER). Returns its length without the
+// terminating zero; when `size` (in characters) is too small, the size needed including the
+// terminating zero, with the buffer untouched. 0 on failure (ERROR_INVALID_HANDLE).
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);

@@ -14,3 +14,5 @@
 #include <winsim/jobs.h>
 #include <winsim/desktop.h>
 #include <winsim/files.h>
+#include <winsim/named_security.h>
+#include <winsim/synchronization.h>
