@@ -4,6 +4,7 @@
 
 #include "file_paths.h"
 #include "reparse_points.h"
+#include "token.h"
 
 namespace winsim {
 namespace {
@@ -33,6 +34,14 @@ DWORD set_reparse_tag(std::u16string_view path, DWORD tag) {
     if (!at)
         return at.error();
     return mark_reparse_point(*at, tag);
+}
+
+}  // namespace winsim
+
+namespace winsim {
+
+std::string process_token_json() {
+    return token_to_json(process_token_object()->snapshot()).dump();
 }
 
 }  // namespace winsim

@@ -125,3 +125,9 @@ DWORD make_symbolic_link(std::u16string_view link, std::u16string_view target);
 DWORD set_reparse_tag(std::u16string_view path, DWORD tag);
 
 }  // namespace winsim
+
+namespace winsim {
+// The token this process runs as, in the JSON form above (to restore it after
+// set_process_token_json).
+std::string process_token_json();
+}  // namespace winsim
