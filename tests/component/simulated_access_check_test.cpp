@@ -103,5 +103,22 @@ TEST(SimulatedAccessCheck, AppliesEntriesInOrderAsWindowsDoes) {
         EXPECT_EQ(winsim::evaluate_access(c.token, c.dacl, c.desired, kWrite), c.granted) << c.what;
 }
 
+TEST(SimulatedAccessCheck, AWriteRestrictedTokenIsCheckedForTheFileWriteRightsOnly) {
+    // What GENERIC_WRITE maps to for files, less what reading and executing map to, with
+    // DELETE, WRITE_DAC, WRITE_OWNER and ACCESS_SYSTEM_SECURITY.
+    constexpr DWORD kFileWriteRights = 0x010D0116;
+    constexpr DWORD kFileGenericRead = 0x00120089;
+    const std::string user_may_all = "[" + allow(0x001F01FF, kUser) + "]";
+    EXPECT_TRUE(winsim::evaluate_access(token(kWriteRestricted), user_may_all, kFileGenericRead,
+                                        kFileWriteRights));
+    for (const DWORD write : {0x2u, 0x100u, 0x10000u, 0x40000u, 0x80000u})
+        EXPECT_FALSE(winsim::evaluate_access(token(kWriteRestricted), user_may_all, write,
+                                             kFileWriteRights))
+            << write;
+    // Deleting children is not among them.
+    EXPECT_TRUE(winsim::evaluate_access(token(kWriteRestricted), user_may_all, 0x40,
+                                        kFileWriteRights));
+}
+
 }  // namespace
 }  // namespace quarvel
