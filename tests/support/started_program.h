@@ -3,6 +3,7 @@
 // the calls the program itself makes: for both test binaries (the simulated host's processes
 // and Wine's).
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/unique_resource.h"
@@ -15,6 +16,20 @@ struct StartedProgram {
     UniqueHandle process;
     UniqueHandle thread;
 };
+
+// A test program of the cross build under Wine: QUARVEL_TEST_PROGRAM_DIR names its folder as a
+// host path, which Wine shows on drive Z:.
+inline std::string wine_test_program(const std::string& name) {
+    const char* directory = std::getenv("QUARVEL_TEST_PROGRAM_DIR");
+    std::string path = directory != nullptr ? directory : ".";
+    if (!path.empty() && path.front() == '/') {
+        for (char& c : path)
+            if (c == '/')
+                c = '\\';
+        path = "Z:" + path;
+    }
+    return path + "\\" + name + ".exe";
+}
 
 // `program` is the path of the executable; the arguments are appended as given.
 inline StartedProgram start_program(const std::string& program, const std::string& arguments) {
