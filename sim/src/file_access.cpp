@@ -12,7 +12,8 @@ bool process_granted(const SecurityDescription& object, ACCESS_MASK desired) {
 
 DWORD check_file_access(const std::string& resolved, ACCESS_MASK desired) {
     const TokenState token = process_token_object()->snapshot();
-    DWORD wanted = map_generic_rights(desired, kFileGenericMapping);
+    // MAXIMUM_ALLOWED names no right in particular; the rest of the request is what is checked.
+    DWORD wanted = map_generic_rights(desired & ~MAXIMUM_ALLOWED, kFileGenericMapping);
     if (const auto folder = parent_object(resolved);
         folder && (wanted & (FILE_READ_ATTRIBUTES | DELETE)) != 0) {
         const SecurityDescription holder = effective_security(*folder);

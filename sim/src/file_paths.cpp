@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <cwctype>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -69,8 +70,18 @@ std::string canonical_host(const std::string& path) {
     return canonical.empty() ? path : canonical.string();
 }
 
+// Resolved once for each machine directory a process uses: every file call needs it.
 std::string machine_root() {
-    return canonical_host(machine_directory());
+    static std::mutex mutex;
+    static std::string named;
+    static std::string resolved;
+    const std::string directory = machine_directory();
+    std::lock_guard lock(mutex);
+    if (directory != named) {
+        resolved = canonical_host(directory);
+        named = directory;
+    }
+    return resolved;
 }
 
 // The current directory in Windows form: inside a drive folder of the machine, that drive;

@@ -88,7 +88,7 @@ const TokenState& host_creator() {
     static const TokenState creator = [] {
         TokenState token;
         token.user = std::string(kLocalSystemSid);
-        token.groups = {{std::string(kAdministratorsSid), kGroupEnabled | 0x08 /* OWNER */}};
+        token.groups = {{std::string(kAdministratorsSid), kGroupEnabled | kGroupOwnerAttribute}};
         token.default_dacl = std::vector<AccessEntry>{
             {ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, std::string(kAdministratorsSid)},
             {ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, std::string(kLocalSystemSid)},
@@ -195,8 +195,9 @@ SecurityDescription derived_child_security(const SecurityDescription& parent, bo
 }
 
 std::string default_owner(const TokenState& token) {
+    constexpr DWORD kEnabledOwner = kGroupEnabled | kGroupOwnerAttribute;
     for (const auto& group : token.groups)
-        if ((group.attributes & (kGroupEnabled | 0x08)) == (kGroupEnabled | 0x08))
+        if ((group.attributes & kEnabledOwner) == kEnabledOwner)
             return group.sid;
     return token.user;
 }

@@ -19,6 +19,9 @@
 
 namespace winsim {
 
+// SE_GROUP_OWNER: a group that a token may make the owner of what it creates.
+inline constexpr DWORD kGroupOwnerAttribute = 0x08;
+
 // The resolved path of an existing object, the final link followed or (`link_itself`) not.
 // Nothing when the object is not there.
 std::optional<std::string> resolved_object_path(const std::string& host_path, bool link_itself);

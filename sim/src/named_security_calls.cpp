@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "access_check.h"
+#include "accounts.h"
 #include "ace_inheritance.h"
 #include "acl_binary.h"
 #include "faults.h"
@@ -84,9 +85,9 @@ void propagate(const std::string& folder, const SecurityDescription& folder_secu
 bool may_own(const TokenState& token, const std::string& sid) {
     if (same_sid(token.user, sid))
         return true;
+    constexpr DWORD kEnabledOwner = kGroupEnabled | kGroupOwnerAttribute;
     for (const auto& group : token.groups)
-        if (same_sid(group.sid, sid) && (group.attributes & (kGroupEnabled | 0x08)) ==
-                                            (kGroupEnabled | 0x08))
+        if (same_sid(group.sid, sid) && (group.attributes & kEnabledOwner) == kEnabledOwner)
             return true;
     return false;
 }
@@ -114,7 +115,7 @@ SecurityDescription with_new_dacl(SecurityDescription object, const std::string&
         if (from.dacl) {
             const auto passed = inherited_entries(
                 *from.dacl, is_container(resolved),
-                object.owner.value_or(std::string("S-1-5-32-544")));
+                object.owner.value_or(std::string(kAdministratorsSid)));
             entries.insert(entries.end(), passed.begin(), passed.end());
         }
     }
