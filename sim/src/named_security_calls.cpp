@@ -58,8 +58,9 @@ void propagate(const std::string& folder, const SecurityDescription& folder_secu
         const std::string_view name(entry->d_name);
         if (name == "." || name == "..")
             continue;
-        const std::string child = folder == "/" ? "/" + std::string(name)
-                                                : folder + "/" + std::string(name);
+        std::string child = folder == "/" ? std::string() : folder;
+        child += '/';
+        child += name;
         ++progress.visited;
         struct stat status {};
         if (::lstat(child.c_str(), &status) != 0 || S_ISLNK(status.st_mode))
