@@ -107,8 +107,8 @@ bool access_granted(const TokenState& token, const std::optional<std::vector<Acc
 }
 
 DWORD restricted_write_rights(const GenericMapping& mapping) {
-    return (mapping.write & ~(mapping.read | mapping.execute)) | DELETE | WRITE_DAC |
-           WRITE_OWNER | kAccessSystemSecurity;
+    return (mapping.write & ~(mapping.read | mapping.execute)) | DELETE | WRITE_DAC | WRITE_OWNER |
+           kAccessSystemSecurity;
 }
 
 bool object_access_granted(const TokenState& token, const SecurityDescription& object,

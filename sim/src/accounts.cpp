@@ -181,7 +181,7 @@ AccountStore accounts_from_json(const nlohmann::json& value) {
 }
 
 bool update_accounts(const std::function<bool(AccountStore&)>& change) {
-    return update_machine_state(kDocument, [&](nlohmann::json& document) {
+    const DWORD locked = update_machine_state(kDocument, [&](nlohmann::json& document) {
         // A missing or damaged database is replaced by a fresh machine's, as a reinstall would.
         AccountStore store;
         bool created = false;
@@ -196,7 +196,8 @@ bool update_accounts(const std::function<bool(AccountStore&)>& change) {
             return false;
         document = accounts_to_json(store);
         return true;
-    }) == ERROR_SUCCESS;
+    });
+    return locked == ERROR_SUCCESS;
 }
 
 AccountStore read_accounts() {

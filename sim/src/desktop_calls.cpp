@@ -48,8 +48,8 @@ class DesktopObject : public KernelObject {
         : name_(std::move(name)), key_(std::move(key)) {}
     ~DesktopObject() override {
         // A handle's close cannot report a failure; the record then outlives the desktop.
-        (void)update_machine_state(
-            kDesktopsState, [&](nlohmann::json& state) { return state.erase(key_) > 0; });
+        (void)update_machine_state(kDesktopsState,
+                                   [&](nlohmann::json& state) { return state.erase(key_) > 0; });
     }
     DesktopObject(const DesktopObject&) = delete;
     DesktopObject& operator=(const DesktopObject&) = delete;

@@ -59,8 +59,8 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID inf
     const auto found = winsim::object_attributes(*host);
     const auto resolved = found ? winsim::resolved_object_path(*host, true) : std::nullopt;
     if (!resolved || ::lstat(host->c_str(), &status) != 0) {
-        const DWORD error = errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
-                                             : winsim::missing_file_error(*host);
+        const DWORD error =
+            errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : winsim::missing_file_error(*host);
         return winsim::fail(error);
     }
     if (const DWORD denied = winsim::check_file_access(*resolved, FILE_READ_ATTRIBUTES))

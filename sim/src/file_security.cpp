@@ -206,8 +206,8 @@ SecurityDescription new_object_security(const SecurityDescription& parent, bool 
                                         const TokenState& creator,
                                         const SecurityDescription* requested) {
     SecurityDescription made;
-    made.owner = requested != nullptr && requested->owner ? *requested->owner
-                                                          : default_owner(creator);
+    made.owner =
+        requested != nullptr && requested->owner ? *requested->owner : default_owner(creator);
     const auto inherited = parent.dacl ? inherited_entries(*parent.dacl, container, *made.owner)
                                        : std::vector<AccessEntry>{};
     if (requested != nullptr && (requested->control & SE_DACL_PRESENT) != 0) {

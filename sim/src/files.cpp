@@ -153,8 +153,7 @@ HANDLE open_existing(const std::string& host, const struct stat& existing, DWORD
     const bool truncates = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
     if (disposition == CREATE_NEW)
         return fail_handle(ERROR_FILE_EXISTS);
-    const bool directory =
-        S_ISDIR(existing.st_mode) || (link_itself && is_directory_link(host));
+    const bool directory = S_ISDIR(existing.st_mode) || (link_itself && is_directory_link(host));
     if (directory) {
         const bool may_open = (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) != 0 &&
                               (disposition == OPEN_EXISTING || disposition == OPEN_ALWAYS) &&
@@ -242,8 +241,7 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD,
                              flags_and_attributes);
     if (creation_disposition == OPEN_EXISTING || creation_disposition == TRUNCATE_EXISTING)
         return fail_handle(lookup_error(*host, errno));
-    return create_new(*host, desired_access, creation_disposition, flags_and_attributes,
-                      requested);
+    return create_new(*host, desired_access, creation_disposition, flags_and_attributes, requested);
 }
 
 BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security_attributes) {
@@ -346,8 +344,8 @@ BOOL DeleteFileW(LPCWSTR path) {
     const auto status = status_of(*host, false);
     if (!status)
         return winsim::fail(lookup_error(*host, errno));
-    const bool directory = S_ISDIR(status->st_mode) ||
-                           (S_ISLNK(status->st_mode) && is_directory_link(*host));
+    const bool directory =
+        S_ISDIR(status->st_mode) || (S_ISLNK(status->st_mode) && is_directory_link(*host));
     if (directory || is_read_only(*status))
         return winsim::fail(ERROR_ACCESS_DENIED);
     const auto resolved = winsim::resolved_object_path(*host, true);

@@ -97,13 +97,14 @@ std::uint64_t create_job_record() {
 }
 
 bool set_job_kill_on_close(std::uint64_t job, bool kill_on_close) {
-    return update_machine_state(kJobsState, [&](nlohmann::json& state) {
-               auto& jobs = state["jobs"];
-               if (!jobs.contains(std::to_string(job)))
-                   return false;
-               jobs[std::to_string(job)]["kill_on_close"] = kill_on_close;
-               return true;
-           }) == ERROR_SUCCESS;
+    const DWORD locked = update_machine_state(kJobsState, [&](nlohmann::json& state) {
+        auto& jobs = state["jobs"];
+        if (!jobs.contains(std::to_string(job)))
+            return false;
+        jobs[std::to_string(job)]["kill_on_close"] = kill_on_close;
+        return true;
+    });
+    return locked == ERROR_SUCCESS;
 }
 
 bool add_job_member(std::uint64_t job, pid_t pid) {
@@ -128,7 +129,7 @@ bool join_creator_jobs(pid_t child) {
     if (!child_start || !own_start)
         return true;
     const GroupMember self{::getpid(), ::getpgrp(), *own_start};
-    return update_machine_state(kJobsState, [&](nlohmann::json& state) {
+    const DWORD locked = update_machine_state(kJobsState, [&](nlohmann::json& state) {
         if (!state.contains("jobs"))
             return false;
         bool changed = false;
@@ -142,7 +143,8 @@ bool join_creator_jobs(pid_t child) {
             }
         }
         return changed;
-    }) == ERROR_SUCCESS;
+    });
+    return locked == ERROR_SUCCESS;
 }
 
 void close_job(std::uint64_t job) {

@@ -27,8 +27,10 @@ MutexName mutex_key(std::u16string_view name) {
     if (name.size() > MAX_PATH)
         return {u"", ERROR_FILENAME_EXCED_RANGE};
     std::u16string_view space = u"Local";
-    for (const std::u16string_view prefix : {std::u16string_view(u"Global"), std::u16string_view(u"Local")}) {
-        if (name.size() > prefix.size() && name.starts_with(prefix) && name[prefix.size()] == u'\\') {
+    for (const std::u16string_view prefix :
+         {std::u16string_view(u"Global"), std::u16string_view(u"Local")}) {
+        if (name.size() > prefix.size() && name.starts_with(prefix) &&
+            name[prefix.size()] == u'\\') {
             space = prefix;
             name.remove_prefix(prefix.size() + 1);
             break;

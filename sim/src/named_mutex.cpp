@@ -58,8 +58,8 @@ Registry& registry() {
 // Marks the mutex as owned by this process and thread, for the abandonment check of whoever
 // takes it next.
 void write_owner_mark(int fd) {
-    const std::string mark = std::to_string(::getpid()) + " " +
-                             std::to_string(static_cast<long>(::gettid())) + "\n";
+    const std::string mark =
+        std::to_string(::getpid()) + " " + std::to_string(static_cast<long>(::gettid())) + "\n";
     if (::ftruncate(fd, 0) == 0)
         (void)::pwrite(fd, mark.data(), mark.size(), 0);
 }

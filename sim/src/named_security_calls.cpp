@@ -114,9 +114,9 @@ SecurityDescription with_new_dacl(SecurityDescription object, const std::string&
     if (!protect && parent) {
         const auto from = effective_security(*parent);
         if (from.dacl) {
-            const auto passed = inherited_entries(
-                *from.dacl, is_container(resolved),
-                object.owner.value_or(std::string(kAdministratorsSid)));
+            const auto passed =
+                inherited_entries(*from.dacl, is_container(resolved),
+                                  object.owner.value_or(std::string(kAdministratorsSid)));
             entries.insert(entries.end(), passed.begin(), passed.end());
         }
     }
@@ -134,8 +134,8 @@ std::uint64_t last_security_write_visits() {
 }  // namespace winsim
 
 DWORD GetNamedSecurityInfoW(LPCWSTR object_name, SE_OBJECT_TYPE object_type,
-                            SECURITY_INFORMATION information, PSID* owner, PSID* group,
-                            PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+                            SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
+                            PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
     if (auto fault = winsim::take_fault("GetNamedSecurityInfoW"))
         return fault->value;
     for (void** out : {reinterpret_cast<void**>(owner), reinterpret_cast<void**>(group),
@@ -181,8 +181,7 @@ DWORD GetNamedSecurityInfoW(LPCWSTR object_name, SE_OBJECT_TYPE object_type,
 }
 
 DWORD SetNamedSecurityInfoW(LPWSTR object_name, SE_OBJECT_TYPE object_type,
-                            SECURITY_INFORMATION information, PSID owner, PSID, PACL dacl,
-                            PACL) {
+                            SECURITY_INFORMATION information, PSID owner, PSID, PACL dacl, PACL) {
     if (auto fault = winsim::take_fault("SetNamedSecurityInfoW"))
         return fault->value;
     if (object_name == nullptr || object_type != SE_FILE_OBJECT)

@@ -47,9 +47,10 @@ std::optional<ObjectAttributes> object_attributes(const std::string& host_path) 
     if (S_ISLNK(status.st_mode))
         return link_attributes(host_path);
     ObjectAttributes found;
-    found.attributes = S_ISDIR(status.st_mode)
-                           ? FILE_ATTRIBUTE_DIRECTORY
-                           : FILE_ATTRIBUTE_ARCHIVE | (is_read_only(status) ? FILE_ATTRIBUTE_READONLY : 0u);
+    found.attributes =
+        S_ISDIR(status.st_mode)
+            ? FILE_ATTRIBUTE_DIRECTORY
+            : FILE_ATTRIBUTE_ARCHIVE | (is_read_only(status) ? FILE_ATTRIBUTE_READONLY : 0u);
     if (const auto tag = marked_tag(host_path)) {
         found.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
         found.reparse_tag = *tag;

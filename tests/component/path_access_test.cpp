@@ -51,8 +51,9 @@ TEST_F(PathAccessTest, RevokingTheCapabilityKeepsTheGroupsEntryAndAllOthers) {
     ASSERT_TRUE(change(work_, kGroup, kModifyAccess, GRANT_ACCESS));
     ASSERT_TRUE(change(work_, kCapability, kModifyAccess, GRANT_ACCESS));
     const auto granted = read_path_security(work_);
-    EXPECT_EQ(entries_for(granted.entries, kCapability),
-              (std::vector<AclEntry>{{ACCESS_ALLOWED_ACE_TYPE, kInherit, kModifyAccess, kCapability}}));
+    EXPECT_EQ(
+        entries_for(granted.entries, kCapability),
+        (std::vector<AclEntry>{{ACCESS_ALLOWED_ACE_TYPE, kInherit, kModifyAccess, kCapability}}));
 
     ASSERT_TRUE(change(work_, kCapability, 0, REVOKE_ACCESS));
     const auto revoked = read_path_security(work_);
@@ -120,10 +121,9 @@ TEST_F(PathAccessTest, JunctionsAndSymbolicLinksAreRefusedAndOtherReparsePointsA
         const auto result = change(link, kGroup, kModifyAccess, GRANT_ACCESS);
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error(),
-                  fixed_failure("reparse_path_rejected",
-                                "Protected path cannot be a symbolic link: " + narrow_lossy(link) +
-                                    ".",
-                                70));
+                  fixed_failure(
+                      "reparse_path_rejected",
+                      "Protected path cannot be a symbolic link: " + narrow_lossy(link) + ".", 70));
     }
     EXPECT_EQ(read_path_security(target), untouched);
 
@@ -145,9 +145,10 @@ TEST_F(PathAccessTest, AGrantOnATreeVisitsTheDirectoryAndEachDescendantOnce) {
     std::cout << "grant on a directory with " << descendants << " descendants visited "
               << winsim::last_security_write_visits() << " objects\n";
     // What the deepest file now inherits.
-    EXPECT_EQ(entries_for(read_path_security(to_wide("C:\\work\\a\\b\\3.txt")).entries, kCapability),
-              (std::vector<AclEntry>{{ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, kModifyAccess,
-                                      kCapability}}));
+    EXPECT_EQ(
+        entries_for(read_path_security(to_wide("C:\\work\\a\\b\\3.txt")).entries, kCapability),
+        (std::vector<AclEntry>{
+            {ACCESS_ALLOWED_ACE_TYPE, INHERITED_ACE, kModifyAccess, kCapability}}));
 }
 
 TEST_F(PathAccessTest, AWriteRestrictedTokenWritesOnlyWhereItsCapabilityIsGranted) {
@@ -174,7 +175,8 @@ TEST_F(PathAccessTest, AWriteRestrictedTokenWritesOnlyWhereItsCapabilityIsGrante
     ASSERT_TRUE(change(project, kCapability, kModifyAccess, GRANT_ACCESS));
     EXPECT_EQ(create_error(confined, "C:\\work\\project\\confined.txt"), 0u);
     EXPECT_EQ(create_error(confined, "C:\\work\\project\\below\\deeper.txt"), 0u);
-    EXPECT_EQ(create_error(confined, "C:\\work\\beside.txt"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(create_error(confined, "C:\\work\\beside.txt"),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 }  // namespace

@@ -98,9 +98,9 @@ TEST_F(ProtectedDirectoriesTest, ARuntimeDirectoryThatIsALinkIsRefused) {
     const auto untouched = read_path_security(directory_);
     const auto result = protect_runtime_directory(link, kOwner, group().get());
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error(), fixed_failure("reparse_path_rejected",
-                                            "Command runtime directory cannot be a symbolic link.",
-                                            70));
+    EXPECT_EQ(result.error(),
+              fixed_failure("reparse_path_rejected",
+                            "Command runtime directory cannot be a symbolic link.", 70));
     EXPECT_EQ(read_path_security(directory_), untouched);
 }
 

@@ -72,28 +72,25 @@ TEST(SimulatedAccessCheck, AppliesEntriesInOrderAsWindowsDoes) {
         {"empty DACL grants nothing", token(), "[]", kRead, false},
         {"nothing asked, nothing refused", token(), "[]", 0, true},
         {"user allowed", token(), list({allow(kRead, kUser)}), kRead, true},
-        {"partly allowed is refused", token(), list({allow(kRead, kUser)}), kRead | kWrite,
-         false},
-        {"grants accumulate", token(),
-         list({allow(kRead, kUser), allow(kWrite, kGroup)}), kRead | kWrite, true},
+        {"partly allowed is refused", token(), list({allow(kRead, kUser)}), kRead | kWrite, false},
+        {"grants accumulate", token(), list({allow(kRead, kUser), allow(kWrite, kGroup)}),
+         kRead | kWrite, true},
         {"deny first wins", token(), list({deny(kWrite, kGroup), allow(3, "S-1-1-0")}),
          kRead | kWrite, false},
         {"deny of other rights is no refusal", token(),
          list({deny(kWrite, kGroup), allow(3, "S-1-1-0")}), kRead, true},
         {"deny after the grant is too late", token(),
          list({allow(3, "S-1-1-0"), deny(kWrite, kGroup)}), kRead | kWrite, true},
-        {"deny-only group gets no grant", token(), list({allow(kRead, kDenyOnly)}), kRead,
-         false},
+        {"deny-only group gets no grant", token(), list({allow(kRead, kDenyOnly)}), kRead, false},
         {"deny-only group meets its denial", token(),
          list({deny(kRead, kDenyOnly), allow(kRead, "S-1-1-0")}), kRead, false},
-        {"disabled group gets no grant", token(), list({allow(kRead, kDisabled)}), kRead,
-         false},
+        {"disabled group gets no grant", token(), list({allow(kRead, kDisabled)}), kRead, false},
         {"disabled group is not denied", token(),
          list({deny(kRead, kDisabled), allow(kRead, "S-1-1-0")}), kRead, true},
         {"inherit-only entries do not apply", token(), list({allow(kRead, kUser, 0x8)}), kRead,
          false},
-        {"unknown SID does not match", token(), list({allow(kRead, "S-1-5-21-7-7-7-9999")}),
-         kRead, false},
+        {"unknown SID does not match", token(), list({allow(kRead, "S-1-5-21-7-7-7-9999")}), kRead,
+         false},
         {"restricted: normal SIDs alone are not enough", token(kRestricted),
          list({allow(3, kUser)}), kRead, false},
         {"restricted: both checks pass", token(kRestricted),
@@ -109,8 +106,7 @@ TEST(SimulatedAccessCheck, AppliesEntriesInOrderAsWindowsDoes) {
         {"write-restricted: writes pass with both", token(kWriteRestricted),
          list({allow(3, kUser), allow(kWrite, kCapability)}), kRead | kWrite, true},
         {"write-restricted: denial of a restricting SID", token(kWriteRestricted),
-         list({deny(kWrite, kCapability), allow(3, kUser), allow(3, kCapability)}),
-         kWrite, false},
+         list({deny(kWrite, kCapability), allow(3, kUser), allow(3, kCapability)}), kWrite, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(winsim::evaluate_access(c.token, c.dacl, c.desired, kWrite), c.granted) << c.what;
@@ -125,12 +121,12 @@ TEST(SimulatedAccessCheck, AWriteRestrictedTokenIsCheckedForTheFileWriteRightsOn
     EXPECT_TRUE(winsim::evaluate_access(token(kWriteRestricted), user_may_all, kFileGenericRead,
                                         kFileWriteRights));
     for (const DWORD write : {0x2u, 0x100u, 0x10000u, 0x40000u, 0x80000u})
-        EXPECT_FALSE(winsim::evaluate_access(token(kWriteRestricted), user_may_all, write,
-                                             kFileWriteRights))
+        EXPECT_FALSE(
+            winsim::evaluate_access(token(kWriteRestricted), user_may_all, write, kFileWriteRights))
             << write;
     // Deleting children is not among them.
-    EXPECT_TRUE(winsim::evaluate_access(token(kWriteRestricted), user_may_all, 0x40,
-                                        kFileWriteRights));
+    EXPECT_TRUE(
+        winsim::evaluate_access(token(kWriteRestricted), user_may_all, 0x40, kFileWriteRights));
 }
 
 }  // namespace

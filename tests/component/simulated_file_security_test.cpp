@@ -39,11 +39,11 @@ class SimulatedFileSecurity : public testing::LeakCheckedTest {
         PACL dacl = nullptr;
         ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
         WideString name = path;
-        ASSERT_EQ(SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
-                                        DACL_SECURITY_INFORMATION |
-                                            PROTECTED_DACL_SECURITY_INFORMATION,
-                                        nullptr, nullptr, dacl, nullptr),
-                  0u);
+        ASSERT_EQ(
+            SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, dacl, nullptr),
+            0u);
     }
 
     std::filesystem::path host(const std::string& relative) const {
@@ -113,14 +113,15 @@ TEST_F(SimulatedFileSecurity, ADescriptorFollowsItsFileAndGoesWithIt) {
 
     ASSERT_TRUE(DeleteFileW(moved.c_str()));
     ASSERT_TRUE(testing::write_file(moved, "again"));
-    EXPECT_TRUE(testing::entries_for(read_path_security(moved).entries, "S-1-5-21-9-9-9-9").empty());
+    EXPECT_TRUE(
+        testing::entries_for(read_path_security(moved).entries, "S-1-5-21-9-9-9-9").empty());
 }
 
 TEST_F(SimulatedFileSecurity, NamesResolveWithoutRegardToCaseAndFinalPathsShowTheStoredCase) {
     ASSERT_TRUE(CreateDirectoryW(to_wide("C:\\Work").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(to_wide("c:\\WORK\\Project").c_str(), nullptr));
-    UniqueHandle file(CreateFileW(to_wide("C:\\work\\PROJECT\\Notes.txt").c_str(), GENERIC_WRITE,
-                                  0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(CreateFileW(to_wide("C:\\work\\PROJECT\\Notes.txt").c_str(), GENERIC_WRITE, 0,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file.valid());
     const std::string expected = "\\\\?\\C:\\Work\\Project\\Notes.txt";
     const auto length = static_cast<DWORD>(expected.size());
@@ -159,20 +160,20 @@ TEST_F(SimulatedFileSecurity, LinksAndReparsePointsReportThemselvesAndTheirTags)
         WIN32_FILE_ATTRIBUTE_DATA data{};
         ASSERT_TRUE(GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) << c.name;
         EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY);
-        UniqueHandle itself(CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr,
-                                        OPEN_EXISTING,
-                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                        nullptr));
+        UniqueHandle itself(
+            CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         FILE_ATTRIBUTE_TAG_INFO tag{};
-        ASSERT_TRUE(GetFileInformationByHandleEx(itself.get(), FileAttributeTagInfo, &tag,
-                                                 sizeof tag));
+        ASSERT_TRUE(
+            GetFileInformationByHandleEx(itself.get(), FileAttributeTagInfo, &tag, sizeof tag));
         EXPECT_EQ(tag.ReparseTag, c.tag) << c.name;
     }
     // Without FILE_FLAG_OPEN_REPARSE_POINT a junction's handle is its target's.
-    UniqueHandle followed(CreateFileW(to_wide(cases[0].name).c_str(), 0, 0, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle followed(CreateFileW(to_wide(cases[0].name).c_str(), 0, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     FILE_ATTRIBUTE_TAG_INFO tag{};
-    ASSERT_TRUE(GetFileInformationByHandleEx(followed.get(), FileAttributeTagInfo, &tag, sizeof tag));
+    ASSERT_TRUE(
+        GetFileInformationByHandleEx(followed.get(), FileAttributeTagInfo, &tag, sizeof tag));
     EXPECT_EQ(tag.FileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
     EXPECT_FALSE(GetFileInformationByHandleEx(followed.get(), FileAttributeTagInfo, &tag, 4));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_LENGTH));
@@ -203,8 +204,8 @@ TEST_F(SimulatedFileSecurity, FileCallsCheckTheCallersAccessAsWindowsDoes) {
     // Reading the list needs READ_CONTROL, writing it WRITE_DAC, which an owner always has.
     EXPECT_EQ(read_path_security(locked).error, 0u);
     WideString name = locked;
-    EXPECT_EQ(SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                    nullptr, nullptr, nullptr, nullptr),
+    EXPECT_EQ(SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, nullptr, nullptr),
               static_cast<DWORD>(ERROR_ACCESS_DENIED));
     set_protected_dacl(to_wide("C:\\mine"), "D:P");
     EXPECT_EQ(read_path_security(to_wide("C:\\mine")).entries.size(), 0u);

@@ -40,9 +40,7 @@ TEST_F(SimulatedMutex, ANamedMutexIsOwnedByOneThreadAtATimeAndOnlyItsOwnerReleas
     EXPECT_EQ(WaitForSingleObject(again.get(), 0), WAIT_OBJECT_0);
     EXPECT_EQ(wait_elsewhere(first.get(), 30), static_cast<DWORD>(WAIT_TIMEOUT));
     DWORD refused = 0;
-    std::thread([&] {
-        refused = ReleaseMutex(first.get()) ? 0 : GetLastError();
-    }).join();
+    std::thread([&] { refused = ReleaseMutex(first.get()) ? 0 : GetLastError(); }).join();
     EXPECT_EQ(refused, static_cast<DWORD>(ERROR_NOT_OWNER));
     ASSERT_TRUE(ReleaseMutex(first.get()));
     EXPECT_EQ(wait_elsewhere(first.get(), 30), static_cast<DWORD>(WAIT_TIMEOUT));

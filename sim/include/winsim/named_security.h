@@ -36,8 +36,8 @@ using PSECURITY_INFORMATION = DWORD*;
 // into it (null when it has none). The simulated host keeps no primary group: a group pointer
 // is always null. A link is followed.
 DWORD GetNamedSecurityInfoW(LPCWSTR object_name, SE_OBJECT_TYPE object_type,
-                            SECURITY_INFORMATION information, PSID* owner, PSID* group,
-                            PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+                            SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
+                            PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
 
 // Sets the owner (WRITE_OWNER; the SID must be the caller's user or an owner group of its
 // token, else ERROR_INVALID_OWNER) and/or the DACL (WRITE_DAC, or ownership) of a file or

@@ -14,8 +14,9 @@ void AccessLock::release() {
 }
 
 Result<AccessLock> acquire_access_lock() {
-    auto mutex = checked_handle(CreateMutexW(nullptr, FALSE, WIDE("Local\\QuarvelSandboxAcl")),
-                                "acl_lock_failed", "Could not open command protection access lock.");
+    auto mutex =
+        checked_handle(CreateMutexW(nullptr, FALSE, WIDE("Local\\QuarvelSandboxAcl")),
+                       "acl_lock_failed", "Could not open command protection access lock.");
     if (!mutex)
         return std::unexpected(std::move(mutex.error()));
     const DWORD waited = WaitForSingleObject(mutex->get(), INFINITE);

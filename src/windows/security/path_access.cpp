@@ -27,15 +27,15 @@ Result<void> set_path_access(WideView path, PSID sid, DWORD mask, ACCESS_MODE mo
     if (!link)
         return std::unexpected(io_failure("Could not inspect protected path", link.error()));
     if (*link)
-        return std::unexpected(formatted_failure("reparse_path_rejected", exit_code::internal,
-                                                 "Protected path cannot be a symbolic link: ",
-                                                 shown, "."));
+        return std::unexpected(
+            formatted_failure("reparse_path_rejected", exit_code::internal,
+                              "Protected path cannot be a symbolic link: ", shown, "."));
 
     PACL current = nullptr;  // points into `descriptor`
     LocalPtr<void> descriptor;
-    const DWORD read = GetNamedSecurityInfoW(name.c_str(), SE_FILE_OBJECT,
-                                             DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                             &current, nullptr, descriptor.put());
+    const DWORD read =
+        GetNamedSecurityInfoW(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &current, nullptr, descriptor.put());
     if (read != ERROR_SUCCESS)
         return std::unexpected(formatted_failure("acl_read_failed", exit_code::internal,
                                                  "Could not read access rules for ", shown, ": ",
@@ -44,12 +44,12 @@ Result<void> set_path_access(WideView path, PSID sid, DWORD mask, ACCESS_MODE mo
     const auto merged = merge_grants(std::span(&entry, 1), current);
     if (!merged)
         return std::unexpected(formatted_failure("acl_update_failed", exit_code::internal,
-                                                 "Could not prepare access rules for ", shown,
-                                                 ": ", merged.error(), "."));
+                                                 "Could not prepare access rules for ", shown, ": ",
+                                                 merged.error(), "."));
     // DACL_SECURITY_INFORMATION alone: the path's protection from inheritance stays as it is.
-    const DWORD written = SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
-                                                DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                                merged->get(), nullptr);
+    const DWORD written =
+        SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, merged->get(), nullptr);
     if (written != ERROR_SUCCESS)
         return std::unexpected(formatted_failure("acl_update_failed", exit_code::internal,
                                                  "Could not apply access rules for ", shown, ": ",
@@ -61,17 +61,17 @@ Result<void> protect_directory(WideView path, std::span<EXPLICIT_ACCESS_W> entri
                                std::string_view code) {
     const auto list = merge_grants(entries, nullptr);
     if (!list)
-        return std::unexpected(formatted_failure(
-            code, exit_code::internal, "Could not prepare protected directory access: ",
-            list.error(), "."));
+        return std::unexpected(
+            formatted_failure(code, exit_code::internal,
+                              "Could not prepare protected directory access: ", list.error(), "."));
     WideString name(path);
-    const DWORD written = SetNamedSecurityInfoW(
-        name.data(), SE_FILE_OBJECT, PROTECTED_DACL_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-        nullptr, nullptr, list->get(), nullptr);
+    const DWORD written =
+        SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                              PROTECTED_DACL_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, list->get(), nullptr);
     if (written != ERROR_SUCCESS)
-        return std::unexpected(formatted_failure(code, exit_code::internal,
-                                                 "Could not protect directory access: ", written,
-                                                 "."));
+        return std::unexpected(formatted_failure(
+            code, exit_code::internal, "Could not protect directory access: ", written, "."));
     return {};
 }
 

@@ -14,8 +14,8 @@ namespace quarvel {
 
 // Access masks of the rules.
 inline constexpr DWORD kReadAndExecuteAccess = 0x001200A9;  // FILE_GENERIC_READ | _EXECUTE
-inline constexpr DWORD kModifyAccess = 0x001301BF;  // read, write, execute and DELETE
-inline constexpr DWORD kFullAccess = 0x10000000;    // GENERIC_ALL
+inline constexpr DWORD kModifyAccess = 0x001301BF;          // read, write, execute and DELETE
+inline constexpr DWORD kFullAccess = 0x10000000;            // GENERIC_ALL
 
 // One entry for `sid` with `mask` and `mode` (GRANT_ACCESS or REVOKE_ACCESS), inherited by
 // the directory's subdirectories and files (SUB_CONTAINERS_AND_OBJECTS_INHERIT), the trustee

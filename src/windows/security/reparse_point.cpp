@@ -10,11 +10,10 @@ std::expected<bool, std::uint32_t> is_name_surrogate_reparse_point(WideView path
     // that a directory opens too. Its attributes and tag then come from one read of one
     // object, which FindFirstFileW cannot promise: it reports a directory entry of the
     // parent, needs the parent to be listable, and has no entry at all for a drive root.
-    UniqueHandle object(CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                    nullptr));
+    UniqueHandle object(
+        CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!object)
         return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
     FILE_ATTRIBUTE_TAG_INFO information{};
