@@ -24,9 +24,6 @@ class AccessLock {
     AccessLock(const AccessLock&) = delete;
     AccessLock& operator=(const AccessLock&) = delete;
 
-    HANDLE handle() const { return mutex_.get(); }
-    bool held() const { return mutex_.valid(); }
-
     // Lets the next waiter in and closes the handle; nothing when no longer held.
     void release();
 

@@ -3,6 +3,13 @@
 #include "platform/unique_resource.h"
 
 namespace quarvel {
+namespace {
+
+// The name-surrogate bit of a reparse tag: the reparse point stands for another name
+// (directory junctions, symbolic links), as opposed to data a filter serves in place.
+constexpr DWORD kNameSurrogateTagBit = 0x20000000;
+
+}  // namespace
 
 std::expected<bool, std::uint32_t> is_name_surrogate_reparse_point(WideView path) {
     const WideString name(path);

@@ -10,10 +10,6 @@
 
 namespace quarvel {
 
-// The name-surrogate bit of a reparse tag: the reparse point stands for another name
-// (directory junctions, symbolic links), as opposed to data a filter serves in place.
-inline constexpr DWORD kNameSurrogateTagBit = 0x20000000;
-
 // True when the object `path` names, its final component not followed, is a reparse point
 // (FILE_ATTRIBUTE_REPARSE_POINT) whose tag has the name-surrogate bit. Fails with the Windows
 // error when the object cannot be opened or read; each caller reports it in its own context.
