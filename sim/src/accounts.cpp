@@ -195,8 +195,8 @@ AccountStore accounts_from_json(const nlohmann::json& value) {
     return store;
 }
 
-void update_accounts(const std::function<bool(AccountStore&)>& change) {
-    update_machine_state(kDocument, [&](nlohmann::json& document) {
+bool update_accounts(const std::function<bool(AccountStore&)>& change) {
+    const DWORD locked = update_machine_state(kDocument, [&](nlohmann::json& document) {
         // A missing or damaged database is replaced by a fresh machine's, as a reinstall would.
         AccountStore store;
         bool created = false;
@@ -212,20 +212,28 @@ void update_accounts(const std::function<bool(AccountStore&)>& change) {
         document = accounts_to_json(store);
         return true;
     });
+    return locked == ERROR_SUCCESS;
 }
 
 AccountStore read_accounts() {
     AccountStore result;
-    update_accounts([&](AccountStore& store) {
+    const bool read = update_accounts([&](AccountStore& store) {
         result = store;
         return false;
     });
-    return result;
+    if (read)
+        return result;
+    // Reading needs no lock: the document is replaced by a rename, never half written.
+    try {
+        return accounts_from_json(read_machine_state(kDocument));
+    } catch (const nlohmann::json::exception&) {
+        return default_store();
+    }
 }
 
 DWORD allocate_logon_id() {
     DWORD id = 0;
-    update_accounts([&](AccountStore& store) {
+    (void)update_accounts([&](AccountStore& store) {
         id = store.next_logon_id++;
         return true;
     });

@@ -89,8 +89,9 @@ AccountStore accounts_from_json(const nlohmann::json& value);
 
 // The machine's accounts, created with their defaults on first use.
 AccountStore read_accounts();
-// Runs `change` under the machine lock; the store is written back when it returns true.
-void update_accounts(const std::function<bool(AccountStore&)>& change);
+// Runs `change` under the machine lock; the store is written back when it returns true. False
+// (with the last error set) when the machine's state cannot be locked: nothing ran.
+bool update_accounts(const std::function<bool(AccountStore&)>& change);
 
 // A fresh logon session number for a sign-in (its logon SID is "S-1-5-5-0-<n>").
 DWORD allocate_logon_id();

@@ -61,9 +61,10 @@ Bytes from_hex(const std::string& text) {
 
 // The machine's data-protection key: drawn on the first use on this machine and kept in its
 // directory, so every process of the machine seals and opens with the same key.
+// Empty when the machine's state cannot be changed; the last error then says why.
 Bytes machine_key() {
     std::string key;
-    update_machine_state("dpapi.json", [&](nlohmann::json& state) {
+    const DWORD locked = update_machine_state("dpapi.json", [&](nlohmann::json& state) {
         if (state.contains("machine_key") && state["machine_key"].is_string()) {
             key = state["machine_key"].get<std::string>();
             return false;
@@ -72,6 +73,8 @@ Bytes machine_key() {
         state["machine_key"] = key;
         return true;
     });
+    if (locked != ERROR_SUCCESS)
+        return {};
     return from_hex(key);
 }
 
@@ -235,6 +238,8 @@ BOOL CryptProtectData(DATA_BLOB* in, LPCWSTR description, DATA_BLOB* entropy, PV
     const bool machine_scope = (flags & CRYPTPROTECT_LOCAL_MACHINE) != 0;
     const std::string user = machine_scope ? std::string() : calling_user();
     const Bytes key = machine_key();
+    if (key.empty())
+        return FALSE;
     const std::u16string text = description != nullptr ? std::u16string(description) : u"";
 
     Bytes blob(kMagic, kMagic + 4);
@@ -271,6 +276,8 @@ BOOL CryptUnprotectData(DATA_BLOB* in, LPWSTR* description, DATA_BLOB* entropy, 
     if (!opened)
         return fail(ERROR_INVALID_DATA);
     const Bytes key = machine_key();
+    if (key.empty())
+        return FALSE;
     // The key that sealed the blob is not on this machine, or belongs to another user.
     if (opened->key_id != key_identifier(key))
         return fail(static_cast<DWORD>(NTE_BAD_KEY_STATE));

@@ -40,7 +40,10 @@ HRESULT RuleObject::add_to_store() {
     const auto& name = properties_["name"];
     if (!name.is_string() || name.get<std::string>().empty())
         return E_INVALIDARG;
-    id_ = store_rule(properties_);
+    const auto stored_id = store_rule(properties_);
+    if (!stored_id)
+        return method_failed(HRESULT_FROM_WIN32(stored_id.error()));
+    id_ = *stored_id;
     properties_ = nullptr;
     return S_OK;
 }
@@ -85,7 +88,10 @@ HRESULT RuleObject::write(const char* interface_name, const char* method, const 
     }
     if (!caller_may_change_firewall())
         return method_failed(E_ACCESSDENIED);
-    if (!change_stored_rule(*id_, [&](nlohmann::json& rule) { rule[field] = value; }))
+    const auto changed = change_stored_rule(*id_, [&](nlohmann::json& rule) { rule[field] = value; });
+    if (!changed)
+        return method_failed(HRESULT_FROM_WIN32(changed.error()));
+    if (!*changed)
         return method_failed(kRuleNotFound);
     return S_OK;
 }

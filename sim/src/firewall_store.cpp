@@ -74,21 +74,24 @@ std::int64_t rule_count() {
     return static_cast<std::int64_t>(rules_of(state).size());
 }
 
-std::int64_t store_rule(nlohmann::json properties) {
+std::expected<std::int64_t, DWORD> store_rule(nlohmann::json properties) {
     std::int64_t id = 0;
-    update_machine_state(kFirewallState, [&](nlohmann::json& state) {
+    const DWORD locked = update_machine_state(kFirewallState, [&](nlohmann::json& state) {
         id = state.value("next_id", std::int64_t{1});
         state["next_id"] = id + 1;
         properties["id"] = id;
         rules_of(state).push_back(std::move(properties));
         return true;
     });
+    if (locked != ERROR_SUCCESS)
+        return std::unexpected(locked);
     return id;
 }
 
-bool change_stored_rule(std::int64_t id, const std::function<void(nlohmann::json&)>& change) {
+std::expected<bool, DWORD> change_stored_rule(std::int64_t id,
+                                              const std::function<void(nlohmann::json&)>& change) {
     bool found = false;
-    update_machine_state(kFirewallState, [&](nlohmann::json& state) {
+    const DWORD locked = update_machine_state(kFirewallState, [&](nlohmann::json& state) {
         for (auto& rule : rules_of(state)) {
             if (rule.value("id", std::int64_t{-1}) == id) {
                 change(rule);
@@ -97,11 +100,13 @@ bool change_stored_rule(std::int64_t id, const std::function<void(nlohmann::json
         }
         return found;
     });
+    if (locked != ERROR_SUCCESS)
+        return std::unexpected(locked);
     return found;
 }
 
 void remove_rules(std::string_view name) {
-    update_machine_state(kFirewallState, [&](nlohmann::json& state) {
+    (void)update_machine_state(kFirewallState, [&](nlohmann::json& state) {
         auto& rules = rules_of(state);
         const auto before = rules.size();
         for (auto it = rules.begin(); it != rules.end();)
@@ -122,13 +127,13 @@ void change_firewall_rule(std::string_view name, std::string_view changes_json) 
     const auto id = find_rule(name);
     if (!id)
         throw std::invalid_argument("no firewall rule named " + std::string(name));
-    change_stored_rule(*id, [&](nlohmann::json& rule) { rule.update(changes); });
+    (void)change_stored_rule(*id, [&](nlohmann::json& rule) { rule.update(changes); });
 }
 
 void add_firewall_rule(std::string_view properties_json) {
     nlohmann::json properties = new_rule_properties();
     properties.update(nlohmann::json::parse(properties_json));
-    store_rule(std::move(properties));
+    (void)store_rule(std::move(properties));
 }
 
 void remove_firewall_rules(std::string_view name) {

@@ -15,7 +15,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <winsim/types.h>
+
 #include <cstdint>
+#include <expected>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -33,11 +36,13 @@ std::optional<std::int64_t> find_rule(std::string_view name);
 
 std::int64_t rule_count();
 
-// Stores the properties as a new rule and returns its id.
-std::int64_t store_rule(nlohmann::json properties);
+// Stores the properties as a new rule and returns its id, or the machine lock's error.
+std::expected<std::int64_t, DWORD> store_rule(nlohmann::json properties);
 
-// Applies `change` to the stored rule with that id; false when it no longer exists.
-bool change_stored_rule(std::int64_t id, const std::function<void(nlohmann::json&)>& change);
+// Applies `change` to the stored rule with that id; false when it no longer exists; the machine
+// lock's error when the store could not be changed.
+std::expected<bool, DWORD> change_stored_rule(std::int64_t id,
+                                              const std::function<void(nlohmann::json&)>& change);
 
 // Removes every rule of that name (ASCII case ignored).
 void remove_rules(std::string_view name);

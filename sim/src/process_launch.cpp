@@ -251,9 +251,15 @@ BOOL launch_process(const ProcessLaunch& launch) {
     ::setpgid(pid, pid);
     forget_exit_record(pid);
     // Before the child runs: a child that starts processes of its own must already be in
-    // the jobs, or they could escape them.
-    if (launch.join_creator_jobs)
-        join_creator_jobs(pid);
+    // the jobs, or they could escape them. A child that cannot join them does not run at all.
+    if (launch.join_creator_jobs && !join_creator_jobs(pid)) {
+        const DWORD error = GetLastError();
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        ::close(gate[1]);
+        ::close(report[0]);
+        return fail(error);
+    }
 
     auto child = std::make_shared<ChildProcess>(pid, gate[1]);
     if ((launch.creation_flags & CREATE_SUSPENDED) == 0) {

@@ -55,7 +55,7 @@ std::u16string windows_directory() {
 
 std::u16string system_directory() {
     std::u16string system32;
-    update_machine_state(kDocument, [&](nlohmann::json& state) {
+    const DWORD locked = update_machine_state(kDocument, [&](nlohmann::json& state) {
         const std::string windows =
             state.value("windows_directory", std::string(kDefaultWindowsDirectory));
         system32 = utf16_from_wtf8(windows + "\\System32");
@@ -66,11 +66,13 @@ std::u16string system_directory() {
         state["installed"] = true;
         return true;
     });
+    if (locked != ERROR_SUCCESS)
+        return {};
     return system32;
 }
 
 void move_windows_directory(std::u16string_view windows_path) {
-    update_machine_state(kDocument, [&](nlohmann::json& state) {
+    (void)update_machine_state(kDocument, [&](nlohmann::json& state) {
         state["windows_directory"] = wtf8_from_utf16(windows_path);
         state["installed"] = false;
         return true;

@@ -10,7 +10,8 @@ namespace winsim {
 std::u16string windows_directory();
 
 // The System32 folder, with cmd.exe installed the first time it is asked for after the
-// Windows folder was placed (a test that removes cmd.exe afterwards keeps it removed).
+// Windows folder was placed (a test that removes cmd.exe afterwards keeps it removed). Empty,
+// with the machine lock's error as the last error, when the machine's state cannot be read.
 std::u16string system_directory();
 
 // Moves the Windows folder; the next system_directory() installs cmd.exe there.

@@ -26,6 +26,8 @@ UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
         return 0;
     }
     const std::u16string directory = winsim::system_directory();
+    if (directory.empty())
+        return 0;  // the machine's state could not be read; the last error says why
     if (buffer == nullptr || size <= directory.size())
         return static_cast<UINT>(directory.size() + 1);
     std::copy(directory.begin(), directory.end(), buffer);

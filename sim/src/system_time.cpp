@@ -25,14 +25,14 @@ void report(std::uint64_t intervals, LPFILETIME time) {
 }  // namespace
 
 void set_system_clock(std::uint64_t filetime) {
-    update_machine_state(kClockState, [&](nlohmann::json& state) {
+    (void)update_machine_state(kClockState, [&](nlohmann::json& state) {
         state["filetime"] = filetime;
         return true;
     });
 }
 
 void use_host_clock() {
-    update_machine_state(kClockState,
+    (void)update_machine_state(kClockState,
                          [](nlohmann::json& state) { return state.erase("filetime") > 0; });
 }
 

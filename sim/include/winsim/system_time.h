@@ -3,13 +3,6 @@
 
 #include <winsim/types.h>
 
-// 100-nanosecond intervals since 1601-01-01 00:00:00 UTC.
-struct FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-};
-using LPFILETIME = FILETIME*;
-
 // The host's clock, unless a test set the machine's clock (winsim::set_system_clock). Fault
 // injection: the call cannot fail, so an injected fault makes it report `value` intervals after
 // 1601-01-01 (the high part zero), a time long before 1970.

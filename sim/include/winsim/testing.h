@@ -154,3 +154,28 @@ void set_system_clock(std::uint64_t filetime);
 void use_host_clock();
 
 }  // namespace winsim
+// ---------------------------------------------------------------- file security and reparse points
+namespace winsim {
+
+// How many objects the last SetNamedSecurityInfoW of this process visited: the object and,
+// for a new DACL on a directory, every descendant it propagated to (the cost of a grant on a
+// large tree). 0 before the first.
+std::uint64_t last_security_write_visits();
+
+// Test-only reparse points, made at the Windows path `link` (which must not exist):
+// a directory junction (IO_REPARSE_TAG_MOUNT_POINT) or a symbolic link
+// (IO_REPARSE_TAG_SYMLINK) to the Windows path `target`. ERROR_SUCCESS or the Windows error.
+DWORD make_directory_junction(std::u16string_view link, std::u16string_view target);
+DWORD make_symbolic_link(std::u16string_view link, std::u16string_view target);
+// Makes an existing file or directory a reparse point with `tag`, one whose filter is present
+// so that it opens as itself (a tag without the name-surrogate bit 0x20000000, such as
+// 0x80000013, a deduplicated file).
+DWORD set_reparse_tag(std::u16string_view path, DWORD tag);
+
+}  // namespace winsim
+
+namespace winsim {
+// The token this process runs as, in the JSON form above (to restore it after
+// set_process_token_json).
+std::string process_token_json();
+}  // namespace winsim

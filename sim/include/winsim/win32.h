@@ -22,3 +22,5 @@
 #include <winsim/dpapi.h>
 #include <winsim/system_time.h>
 #include <winsim/modules.h>
+#include <winsim/named_security.h>
+#include <winsim/synchronization.h>
