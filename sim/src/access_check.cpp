@@ -2,12 +2,16 @@
 
 #include <winsim/security.h>
 
+#include "ace_inheritance.h"
 #include "sid.h"
 
 namespace winsim {
 namespace {
 
 enum class Match { none, allow_and_deny, deny_only };
+
+constexpr DWORD kAccessSystemSecurity = 0x01000000;
+constexpr DWORD kOwnerImpliedRights = READ_CONTROL | WRITE_DAC;
 
 bool is_enabled_group(const SidAndAttributes& group) {
     return (group.attributes & kGroupEnabled) != 0 &&
@@ -59,6 +63,28 @@ bool dacl_grants(const std::vector<AccessEntry>& dacl, DWORD desired, Matcher ma
     return remaining == 0;
 }
 
+// The two passes of Windows' discretionary check; `owner_normal` and `owner_restricted` are
+// rights already granted by ownership in each pass.
+bool passes(const TokenState& token, const std::vector<AccessEntry>& dacl, DWORD desired,
+            DWORD write_rights, DWORD owner_normal, DWORD owner_restricted) {
+    const auto normal = [&](std::string_view sid) { return normal_match(token, sid); };
+    if (!dacl_grants(dacl, desired & ~owner_normal, normal))
+        return false;
+    if (!is_restricted(token))
+        return true;
+    const DWORD restricted_part =
+        (token.write_restricted ? desired & write_rights : desired) & ~owner_restricted;
+    const auto restricting = [&](std::string_view sid) { return restricting_match(token, sid); };
+    return restricted_part == 0 || dacl_grants(dacl, restricted_part, restricting);
+}
+
+bool has_owner_rights_entry(const std::vector<AccessEntry>& dacl) {
+    for (const auto& entry : dacl)
+        if ((entry.flags & INHERIT_ONLY_ACE) == 0 && same_sid(entry.sid, kOwnerRightsSid))
+            return true;
+    return false;
+}
+
 }  // namespace
 
 bool sid_enabled_in(const TokenState& token, std::string_view sid) {
@@ -77,14 +103,29 @@ bool access_granted(const TokenState& token, const std::optional<std::vector<Acc
                     DWORD desired, DWORD write_rights) {
     if (!dacl || desired == 0)
         return true;
-    const auto normal = [&](std::string_view sid) { return normal_match(token, sid); };
-    if (!dacl_grants(*dacl, desired, normal))
-        return false;
-    if (!is_restricted(token))
+    return passes(token, *dacl, desired, write_rights, 0, 0);
+}
+
+DWORD restricted_write_rights(const GenericMapping& mapping) {
+    return (mapping.write & ~(mapping.read | mapping.execute)) | DELETE | WRITE_DAC | WRITE_OWNER |
+           kAccessSystemSecurity;
+}
+
+bool object_access_granted(const TokenState& token, const SecurityDescription& object,
+                           DWORD desired, const GenericMapping& mapping) {
+    const DWORD wanted = map_generic_rights(desired, mapping);
+    if (!object.dacl || wanted == 0)
         return true;
-    const DWORD restricted_part = token.write_restricted ? desired & write_rights : desired;
-    const auto restricting = [&](std::string_view sid) { return restricting_match(token, sid); };
-    return restricted_part == 0 || dacl_grants(*dacl, restricted_part, restricting);
+    const auto dacl = map_generic_rights(*object.dacl, mapping);
+    DWORD owner_normal = 0;
+    DWORD owner_restricted = 0;
+    if (object.owner && !has_owner_rights_entry(dacl) && sid_enabled_in(token, *object.owner)) {
+        owner_normal = kOwnerImpliedRights;
+        if (!is_restricted(token) || restricting_match(token, *object.owner) != Match::none)
+            owner_restricted = kOwnerImpliedRights;
+    }
+    return passes(token, dacl, wanted, restricted_write_rights(mapping), owner_normal,
+                  owner_restricted);
 }
 
 }  // namespace winsim

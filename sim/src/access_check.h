@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "security_descriptor.h"
 #include "token.h"
 
 namespace winsim {
@@ -24,9 +25,22 @@ bool token_is_member_of(const TokenState& token, std::string_view sid);
 // when it names a right not yet granted; allowed entries accumulate. The user and the enabled
 // groups match both kinds of entry, deny-only groups match denied entries only. A restricted
 // token must also pass the same check with its restricting SIDs as the only SIDs; for a
-// write-restricted token that second check covers only the rights in `write_rights` (the
-// object type's mapping of GENERIC_WRITE).
+// write-restricted token that second check covers only the rights in `write_rights` (see
+// restricted_write_rights).
 bool access_granted(const TokenState& token, const std::optional<std::vector<AccessEntry>>& dacl,
                     DWORD desired, DWORD write_rights);
+
+// The rights of an object type that a write-restricted token's restricting SIDs are checked
+// for, as Windows' access check computes them: what GENERIC_WRITE maps to less what
+// GENERIC_READ and GENERIC_EXECUTE map to (so READ_CONTROL and SYNCHRONIZE are not among
+// them), plus DELETE, WRITE_DAC, WRITE_OWNER and ACCESS_SYSTEM_SECURITY.
+DWORD restricted_write_rights(const GenericMapping& mapping);
+
+// The access check of an object with an owner (files and directories): `desired` and the
+// entries' masks have their generic rights mapped through `mapping`, and the owner is granted
+// READ_CONTROL and WRITE_DAC unless the DACL has an OWNER RIGHTS (S-1-3-4) entry; for a
+// restricted token the owner must also be one of its restricting SIDs for the second check.
+bool object_access_granted(const TokenState& token, const SecurityDescription& object,
+                           DWORD desired, const GenericMapping& mapping);
 
 }  // namespace winsim

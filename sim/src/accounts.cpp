@@ -52,7 +52,7 @@ AccountStore default_store() {
     const std::string administrator = store.machine_sid + "-" + std::to_string(kAdministratorRid);
     store.users.push_back({std::string(kInteractiveAdministrator), administrator, "",
                            "Built-in account for administering the computer/domain", 0x10201,
-                           2 /* USER_PRIV_ADMIN */});
+                           2 /* USER_PRIV_ADMIN */, "", "", ""});
     store.groups.push_back({"Administrators",
                             std::string(kAdministratorsSid),
                             "Administrators have complete and unrestricted access to the "
@@ -125,6 +125,9 @@ LocalGroup* AccountStore::find_group(std::string_view name) {
 const LocalGroup* AccountStore::find_group(std::string_view name) const {
     return find_named(groups, name);
 }
+LocalUser* AccountStore::find_user_by_sid(std::string_view sid) {
+    return find_by_sid(users, sid);
+}
 const LocalUser* AccountStore::find_user_by_sid(std::string_view sid) const {
     return find_by_sid(users, sid);
 }
@@ -144,7 +147,10 @@ nlohmann::json accounts_to_json(const AccountStore& store) {
                          {"password", user.password},
                          {"comment", user.comment},
                          {"flags", user.flags},
-                         {"privilege", user.privilege}});
+                         {"privilege", user.privilege},
+                         {"home_directory", user.home_directory},
+                         {"script_path", user.script_path},
+                         {"profile", user.profile}});
     nlohmann::json groups = nlohmann::json::array();
     for (const auto& group : store.groups)
         groups.push_back({{"name", group.name},
@@ -157,7 +163,10 @@ nlohmann::json accounts_to_json(const AccountStore& store) {
             {"interactive_logon_id", store.interactive_logon_id},
             {"interactive_elevated", store.interactive_elevated},
             {"users", users},
-            {"groups", groups}};
+            {"groups", groups},
+            {"computer_name", store.computer_name},
+            {"interactive_logon", store.interactive_logon},
+            {"deny_interactive_logon", store.deny_interactive_logon}};
 }
 
 AccountStore accounts_from_json(const nlohmann::json& value) {
@@ -167,11 +176,17 @@ AccountStore accounts_from_json(const nlohmann::json& value) {
     store.next_logon_id = value.at("next_logon_id").get<DWORD>();
     store.interactive_logon_id = value.at("interactive_logon_id").get<DWORD>();
     store.interactive_elevated = value.value("interactive_elevated", true);
+    store.computer_name = value.value("computer_name", store.computer_name);
+    store.interactive_logon = value.value("interactive_logon", store.interactive_logon);
+    store.deny_interactive_logon =
+        value.value("deny_interactive_logon", store.deny_interactive_logon);
     for (const auto& user : value.at("users"))
         store.users.push_back(
             {user.at("name").get<std::string>(), user.at("sid").get<std::string>(),
              user.value("password", std::string()), user.value("comment", std::string()),
-             user.value("flags", 0u), user.value("privilege", 1u)});
+             user.value("flags", 0u), user.value("privilege", 1u),
+             user.value("home_directory", std::string()), user.value("script_path", std::string()),
+             user.value("profile", std::string())});
     for (const auto& group : value.at("groups"))
         store.groups.push_back({group.at("name").get<std::string>(),
                                 group.at("sid").get<std::string>(),
@@ -180,8 +195,8 @@ AccountStore accounts_from_json(const nlohmann::json& value) {
     return store;
 }
 
-void update_accounts(const std::function<bool(AccountStore&)>& change) {
-    update_machine_state(kDocument, [&](nlohmann::json& document) {
+bool update_accounts(const std::function<bool(AccountStore&)>& change) {
+    const DWORD locked = update_machine_state(kDocument, [&](nlohmann::json& document) {
         // A missing or damaged database is replaced by a fresh machine's, as a reinstall would.
         AccountStore store;
         bool created = false;
@@ -197,20 +212,28 @@ void update_accounts(const std::function<bool(AccountStore&)>& change) {
         document = accounts_to_json(store);
         return true;
     });
+    return locked == ERROR_SUCCESS;
 }
 
 AccountStore read_accounts() {
     AccountStore result;
-    update_accounts([&](AccountStore& store) {
+    const bool read = update_accounts([&](AccountStore& store) {
         result = store;
         return false;
     });
-    return result;
+    if (read)
+        return result;
+    // Reading needs no lock: the document is replaced by a rename, never half written.
+    try {
+        return accounts_from_json(read_machine_state(kDocument));
+    } catch (const nlohmann::json::exception&) {
+        return default_store();
+    }
 }
 
 DWORD allocate_logon_id() {
     DWORD id = 0;
-    update_accounts([&](AccountStore& store) {
+    (void)update_accounts([&](AccountStore& store) {
         id = store.next_logon_id++;
         return true;
     });

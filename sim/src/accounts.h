@@ -42,6 +42,10 @@ struct LocalUser {
     std::string comment;
     DWORD flags = 0;
     DWORD privilege = 1;  // USER_PRIV_USER
+    std::string home_directory;
+    std::string script_path;
+    // The profile folder (Windows path), once a sign-in with profile has made it.
+    std::string profile;
 };
 
 struct LocalGroup {
@@ -60,12 +64,19 @@ struct AccountStore {
     bool interactive_elevated = true;
     std::vector<LocalUser> users;
     std::vector<LocalGroup> groups;
+    // The name the machine's account domain goes by (LookupAccountSidW's domain for them).
+    std::string computer_name = "WINSIM-PC";
+    // SIDs holding the user rights SeInteractiveLogonRight and SeDenyInteractiveLogonRight;
+    // Windows grants the first to Administrators, Users and Backup Operators.
+    std::vector<std::string> interactive_logon{"S-1-5-32-544", "S-1-5-32-545", "S-1-5-32-551"};
+    std::vector<std::string> deny_interactive_logon;
 
     // Names are compared without regard to ASCII case, as Windows compares account names.
     LocalUser* find_user(std::string_view name);
     const LocalUser* find_user(std::string_view name) const;
     LocalGroup* find_group(std::string_view name);
     const LocalGroup* find_group(std::string_view name) const;
+    LocalUser* find_user_by_sid(std::string_view sid);
     const LocalUser* find_user_by_sid(std::string_view sid) const;
     const LocalGroup* find_group_by_sid(std::string_view sid) const;
 
@@ -78,8 +89,9 @@ AccountStore accounts_from_json(const nlohmann::json& value);
 
 // The machine's accounts, created with their defaults on first use.
 AccountStore read_accounts();
-// Runs `change` under the machine lock; the store is written back when it returns true.
-void update_accounts(const std::function<bool(AccountStore&)>& change);
+// Runs `change` under the machine lock; the store is written back when it returns true. False
+// (with the last error set) when the machine's state cannot be locked: nothing ran.
+bool update_accounts(const std::function<bool(AccountStore&)>& change);
 
 // A fresh logon session number for a sign-in (its logon SID is "S-1-5-5-0-<n>").
 DWORD allocate_logon_id();

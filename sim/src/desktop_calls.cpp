@@ -47,8 +47,9 @@ class DesktopObject : public KernelObject {
     DesktopObject(std::u16string name, std::string key)
         : name_(std::move(name)), key_(std::move(key)) {}
     ~DesktopObject() override {
-        update_machine_state(kDesktopsState,
-                             [&](nlohmann::json& state) { return state.erase(key_) > 0; });
+        // A handle's close cannot report a failure; the record then outlives the desktop.
+        (void)update_machine_state(kDesktopsState,
+                                   [&](nlohmann::json& state) { return state.erase(key_) > 0; });
     }
     DesktopObject(const DesktopObject&) = delete;
     DesktopObject& operator=(const DesktopObject&) = delete;
@@ -121,10 +122,13 @@ HDESK CreateDesktopW(LPCWSTR name, LPCWSTR, LPDEVMODEW, DWORD, DWORD,
     const std::u16string desktop_name(name);
     const std::string key =
         winsim::wtf8_from_utf16(winsim::window_station_name() + u"\\" + desktop_name);
-    winsim::update_machine_state(winsim::kDesktopsState, [&](nlohmann::json& state) {
-        state[key] = {{"dacl", winsim::entries_json(dacl)}, {"creator", ::getpid()}};
-        return true;
-    });
+    const DWORD recorded =
+        winsim::update_machine_state(winsim::kDesktopsState, [&](nlohmann::json& state) {
+            state[key] = {{"dacl", winsim::entries_json(dacl)}, {"creator", ::getpid()}};
+            return true;
+        });
+    if (recorded != ERROR_SUCCESS)
+        return nullptr;
     return reinterpret_cast<HDESK>(
         winsim::insert_handle(std::make_shared<winsim::DesktopObject>(desktop_name, key)));
 }

@@ -1,8 +1,12 @@
 #include "file_paths.h"
 
+#include <dirent.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cwctype>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -66,12 +70,26 @@ std::string canonical_host(const std::string& path) {
     return canonical.empty() ? path : canonical.string();
 }
 
+// Resolved once for each machine directory a process uses: every file call needs it.
+std::string machine_root() {
+    static std::mutex mutex;
+    static std::string named;
+    static std::string resolved;
+    const std::string directory = machine_directory();
+    std::lock_guard lock(mutex);
+    if (directory != named) {
+        resolved = canonical_host(directory);
+        named = directory;
+    }
+    return resolved;
+}
+
 // The current directory in Windows form: inside a drive folder of the machine, that drive;
 // anywhere else, Z: and the host path.
 WindowsLocation current_directory() {
     std::error_code unknown;
     const std::string cwd = std::filesystem::current_path(unknown).string();
-    const std::string machine = canonical_host(machine_directory());
+    const std::string machine = machine_root();
     WindowsLocation location;
     std::string rest = cwd;
     if (cwd.size() >= machine.size() + 2 && cwd.starts_with(machine + "/") &&
@@ -138,7 +156,93 @@ std::expected<WindowsLocation, DWORD> locate(std::u16string_view path) {
     return location;
 }
 
+// NTFS compares names through an upper-case table of the UTF-16 units; the C library's
+// Unicode case mapping stands in for it (surrogates are left as they are, as in NTFS).
+char16_t upper_unit(char16_t unit) {
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (unit >= 0xD800 && unit <= 0xDFFF)
+        return unit;
+    if (unicode == static_cast<locale_t>(0))
+        return unit < 0x80 ? upper(unit) : unit;
+    const auto mapped = towupper_l(static_cast<wint_t>(unit), unicode);
+    return mapped <= 0xFFFF ? static_cast<char16_t>(mapped) : unit;
+}
+
+bool exists_as_is(const std::string& host) {
+    struct stat status {};
+    return ::lstat(host.c_str(), &status) == 0;
+}
+
+// The entry of `folder` whose name equals `name` but for case; the smallest such name in byte
+// order when the host has several, so that every process picks the same one.
+std::optional<std::string> entry_ignoring_case(const std::string& folder,
+                                               std::u16string_view name) {
+    DIR* listing = ::opendir(folder.empty() ? "/" : folder.c_str());
+    if (listing == nullptr)
+        return std::nullopt;
+    std::optional<std::string> found;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view entry_name(entry->d_name);
+        if (entry_name == "." || entry_name == "..")
+            continue;
+        if (!same_file_name(utf16_from_wtf8(entry_name), name))
+            continue;
+        if (!found || entry_name < *found)
+            found = std::string(entry_name);
+    }
+    ::closedir(listing);
+    return found;
+}
+
+// The components placed under a drive folder, each matched to the name on disk. Once a
+// component is missing, the rest are taken as given: nothing below it exists.
+std::string place_on_host(const std::string& folder,
+                          const std::vector<std::u16string>& components) {
+    std::string exact = folder;
+    for (const auto& component : components) {
+        exact += '/';
+        exact += wtf8_from_utf16(component);
+    }
+    if (components.empty() || exists_as_is(exact))
+        return exact.empty() ? std::string("/") : exact;
+    std::string host = folder;
+    bool matching = true;
+    for (const auto& component : components) {
+        std::string name = wtf8_from_utf16(component);
+        if (matching && !exists_as_is(host + '/' + name)) {
+            if (auto stored = entry_ignoring_case(host, component))
+                name = std::move(*stored);
+            else
+                matching = false;
+        }
+        host += '/';
+        host += name;
+    }
+    return host;
+}
+
+// The drive letter whose folder holds `host`, if any.
+std::optional<char> machine_drive_of(const std::string& host, const std::string& machine) {
+    if (host.size() < machine.size() + 2 || !host.starts_with(machine) ||
+        host[machine.size()] != '/')
+        return std::nullopt;
+    const char letter = host[machine.size() + 1];
+    const bool ends = host.size() == machine.size() + 2 || host[machine.size() + 2] == '/';
+    if (letter < 'A' || letter > 'Z' || letter == static_cast<char>(kHostDrive) || !ends)
+        return std::nullopt;
+    return letter;
+}
+
 }  // namespace
+
+bool same_file_name(std::u16string_view left, std::u16string_view right) {
+    if (left.size() != right.size())
+        return false;
+    for (std::size_t k = 0; k < left.size(); ++k)
+        if (upper_unit(left[k]) != upper_unit(right[k]))
+            return false;
+    return true;
+}
 
 std::expected<std::string, DWORD> host_path_for(std::u16string_view windows_path) {
     const auto location = locate(windows_path);
@@ -147,10 +251,33 @@ std::expected<std::string, DWORD> host_path_for(std::u16string_view windows_path
     const auto folder = drive_folder(location->drive);
     if (!folder)
         return std::unexpected(static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    std::string host = *folder;
-    for (const auto& component : location->components)
-        host += "/" + wtf8_from_utf16(component);
-    return host.empty() ? std::string("/") : host;
+    return place_on_host(*folder, location->components);
+}
+
+std::string drive_root_of(const std::string& resolved_host_path) {
+    const std::string machine = machine_root();
+    if (const auto letter = machine_drive_of(resolved_host_path, machine))
+        return machine + '/' + *letter;
+    return "/";
+}
+
+std::u16string windows_form_of(const std::string& resolved_host_path) {
+    const std::string machine = machine_root();
+    std::u16string form;
+    std::string rest = resolved_host_path;
+    if (const auto letter = machine_drive_of(resolved_host_path, machine)) {
+        form = std::u16string(1, static_cast<char16_t>(*letter)) + u":";
+        rest = resolved_host_path.substr(machine.size() + 2);
+    } else {
+        form = std::u16string(1, kHostDrive) + u":";
+    }
+    for (char& c : rest)
+        if (c == '/')
+            c = '\\';
+    form += utf16_from_wtf8(rest);
+    if (form.size() == 2)
+        form += u'\\';
+    return form;
 }
 
 DWORD missing_file_error(const std::string& host_path) {

@@ -6,7 +6,9 @@
 #include "accounts.h"
 #include "object.h"
 #include "sid.h"
+#include "system_directory.h"
 #include "token.h"
+#include "wtf8.h"
 
 namespace winsim {
 
@@ -97,6 +99,65 @@ void remove_local_group_member(std::string_view group_name, std::string_view mem
                       [&](const std::string& member) { return same_sid(member, member_sid); });
         return true;
     });
+}
+
+void set_local_user_password(std::string_view name, std::string_view password) {
+    update_accounts([&](AccountStore& store) {
+        LocalUser* user = store.find_user(name);
+        if (user != nullptr)
+            user->password = password;
+        return user != nullptr;
+    });
+}
+
+void set_local_user_disabled(std::string_view name, bool disabled) {
+    update_accounts([&](AccountStore& store) {
+        LocalUser* user = store.find_user(name);
+        if (user != nullptr)
+            user->flags =
+                disabled ? user->flags | kAccountDisabled : user->flags & ~kAccountDisabled;
+        return user != nullptr;
+    });
+}
+
+void deny_interactive_logon(std::string_view name) {
+    update_accounts([&](AccountStore& store) {
+        const LocalUser* user = store.find_user(name);
+        if (user != nullptr)
+            store.deny_interactive_logon.push_back(user->sid);
+        return user != nullptr;
+    });
+}
+
+void delete_local_user(std::string_view name) {
+    update_accounts([&](AccountStore& store) {
+        const LocalUser* user = store.find_user(name);
+        if (user == nullptr)
+            return false;
+        const std::string sid = user->sid;
+        for (auto& group : store.groups)
+            std::erase_if(group.members,
+                          [&](const std::string& member) { return same_sid(member, sid); });
+        std::erase_if(store.users,
+                      [&](const LocalUser& entry) { return same_sid(entry.sid, sid); });
+        return true;
+    });
+}
+
+void rename_local_group(std::string_view sid, std::string_view name) {
+    update_accounts([&](AccountStore& store) {
+        for (auto& group : store.groups) {
+            if (same_sid(group.sid, sid)) {
+                group.name = name;
+                return true;
+            }
+        }
+        return false;
+    });
+}
+
+void set_windows_directory(std::string_view windows_path) {
+    move_windows_directory(utf16_from_wtf8(windows_path));
 }
 
 bool evaluate_access(std::string_view token_json, std::string_view dacl_json, DWORD desired,

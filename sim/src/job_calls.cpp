@@ -36,7 +36,10 @@ HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES, LPCWSTR name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return winsim::insert_handle(std::make_shared<winsim::JobObject>(winsim::create_job_record()));
+    const std::uint64_t id = winsim::create_job_record();
+    if (id == 0)
+        return nullptr;  // the machine's state could not be locked; the last error says why
+    return winsim::insert_handle(std::make_shared<winsim::JobObject>(id));
 }
 
 BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS information_class, LPVOID information,
@@ -57,9 +60,10 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS information_class, L
     if (length != expected)
         return winsim::fail(24);  // ERROR_BAD_LENGTH
     const auto& limits = *static_cast<const JOBOBJECT_BASIC_LIMIT_INFORMATION*>(information);
-    winsim::set_job_kill_on_close(object->id(),
-                                  (limits.LimitFlags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) != 0);
-    return TRUE;
+    return winsim::set_job_kill_on_close(
+               object->id(), (limits.LimitFlags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) != 0)
+               ? TRUE
+               : FALSE;
 }
 
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {

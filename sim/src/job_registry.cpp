@@ -86,7 +86,7 @@ void append_member(nlohmann::json& job, pid_t pid, std::uint64_t start) {
 
 std::uint64_t create_job_record() {
     std::uint64_t id = 0;
-    update_machine_state(kJobsState, [&](nlohmann::json& state) {
+    (void)update_machine_state(kJobsState, [&](nlohmann::json& state) {
         id = state.value("next", std::uint64_t{1});
         state["next"] = id + 1;
         state["jobs"][std::to_string(id)] = {
@@ -96,14 +96,15 @@ std::uint64_t create_job_record() {
     return id;
 }
 
-void set_job_kill_on_close(std::uint64_t job, bool kill_on_close) {
-    update_machine_state(kJobsState, [&](nlohmann::json& state) {
+bool set_job_kill_on_close(std::uint64_t job, bool kill_on_close) {
+    const DWORD locked = update_machine_state(kJobsState, [&](nlohmann::json& state) {
         auto& jobs = state["jobs"];
         if (!jobs.contains(std::to_string(job)))
             return false;
         jobs[std::to_string(job)]["kill_on_close"] = kill_on_close;
         return true;
     });
+    return locked == ERROR_SUCCESS;
 }
 
 bool add_job_member(std::uint64_t job, pid_t pid) {
@@ -111,7 +112,7 @@ bool add_job_member(std::uint64_t job, pid_t pid) {
     if (!start)
         return false;
     bool added = false;
-    update_machine_state(kJobsState, [&](nlohmann::json& state) {
+    (void)update_machine_state(kJobsState, [&](nlohmann::json& state) {
         auto& jobs = state["jobs"];
         if (!jobs.contains(std::to_string(job)))
             return false;
@@ -122,13 +123,13 @@ bool add_job_member(std::uint64_t job, pid_t pid) {
     return added;
 }
 
-void join_creator_jobs(pid_t child) {
+bool join_creator_jobs(pid_t child) {
     const auto child_start = process_start_time(child);
     const auto own_start = process_start_time(::getpid());
     if (!child_start || !own_start)
-        return;
+        return true;
     const GroupMember self{::getpid(), ::getpgrp(), *own_start};
-    update_machine_state(kJobsState, [&](nlohmann::json& state) {
+    const DWORD locked = update_machine_state(kJobsState, [&](nlohmann::json& state) {
         if (!state.contains("jobs"))
             return false;
         bool changed = false;
@@ -143,11 +144,14 @@ void join_creator_jobs(pid_t child) {
         }
         return changed;
     });
+    return locked == ERROR_SUCCESS;
 }
 
 void close_job(std::uint64_t job) {
     nlohmann::json record;
-    update_machine_state(kJobsState, [&](nlohmann::json& state) {
+    // A handle's close cannot report a failure: a job whose record cannot be reached then
+    // leaves its members running.
+    (void)update_machine_state(kJobsState, [&](nlohmann::json& state) {
         auto& jobs = state["jobs"];
         if (!jobs.contains(std::to_string(job)))
             return false;

@@ -12,14 +12,16 @@
 
 namespace winsim {
 
+// Each returns failure (0 or false, with the last error set) when the machine's state cannot
+// be locked.
 std::uint64_t create_job_record();
-void set_job_kill_on_close(std::uint64_t job, bool kill_on_close);
+bool set_job_kill_on_close(std::uint64_t job, bool kill_on_close);
 // False when the process is gone.
 bool add_job_member(std::uint64_t job, pid_t pid);
 
 // Makes `child`, just created by this process, a member of every job this process belongs to
 // (as a member, or as a process in a member's group).
-void join_creator_jobs(pid_t child);
+bool join_creator_jobs(pid_t child);
 
 // The last handle of the job closed: ends every member's group when the job kills on close,
 // and forgets the job.

@@ -2,9 +2,12 @@
 
 #include <winsim/testing.h>
 
+#include <winsim/kernel.h>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,13 +23,24 @@ std::string default_machine_directory() {
     return std::string(home != nullptr ? home : "/tmp") + "/.local/share/winsim/machine";
 }
 
-// An exclusive advisory lock on the machine, held for the lifetime of the object.
+constexpr DWORD kNoSystemResources = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+
+// An exclusive advisory lock on the machine, held for the lifetime of the object; error()
+// says why it is not held.
 class MachineLock {
   public:
     MachineLock() {
         fd_ = ::open((machine_directory() + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0)
-            ::flock(fd_, LOCK_EX);
+        if (fd_ < 0) {
+            error_ = errno == ENOENT ? static_cast<DWORD>(ERROR_PATH_NOT_FOUND)
+                                     : static_cast<DWORD>(ERROR_ACCESS_DENIED);
+            return;
+        }
+        int result = 0;
+        while ((result = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (result != 0)
+            error_ = kNoSystemResources;
     }
     ~MachineLock() {
         if (fd_ >= 0)
@@ -35,8 +49,11 @@ class MachineLock {
     MachineLock(const MachineLock&) = delete;
     MachineLock& operator=(const MachineLock&) = delete;
 
+    DWORD error() const { return error_; }
+
   private:
     int fd_ = -1;
+    DWORD error_ = ERROR_SUCCESS;
 };
 
 nlohmann::json load(const std::string& path) {
@@ -60,25 +77,40 @@ std::string machine_directory() {
     return directory;
 }
 
-void update_machine_state(std::string_view name,
-                          const std::function<bool(nlohmann::json&)>& change) {
+DWORD with_machine_lock(const std::function<void()>& action) {
     MachineLock lock;
-    const std::string path = machine_directory() + "/" + std::string(name);
-    nlohmann::json state = load(path);
-    if (!change(state))
-        return;
-    // Written beside and renamed, so that a reader without the lock never sees half a file.
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << state.dump(2);
+    if (lock.error() != ERROR_SUCCESS) {
+        SetLastError(lock.error());
+        return lock.error();
     }
-    std::filesystem::rename(temporary, path);
+    action();
+    return ERROR_SUCCESS;
+}
+
+DWORD update_machine_state(std::string_view name,
+                           const std::function<bool(nlohmann::json&)>& change) {
+    return with_machine_lock([&] {
+        const std::string path = machine_directory() + "/" + std::string(name);
+        nlohmann::json state = load(path);
+        if (!change(state))
+            return;
+        // Written beside and renamed, so that a reader without the lock never sees half a file.
+        const std::string temporary = path + ".tmp" + std::to_string(::getpid());
+        {
+            std::ofstream out(temporary, std::ios::trunc);
+            out << state.dump(2);
+        }
+        std::error_code ignored;
+        std::filesystem::rename(temporary, path, ignored);
+    });
 }
 
 nlohmann::json read_machine_state(std::string_view name) {
-    MachineLock lock;
-    return load(machine_directory() + "/" + std::string(name));
+    nlohmann::json state;
+    const auto read = [&] { state = load(machine_directory() + "/" + std::string(name)); };
+    if (with_machine_lock(read) != ERROR_SUCCESS)
+        read();
+    return state;
 }
 
 }  // namespace winsim

@@ -3,6 +3,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <winsim/types.h>
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -12,13 +14,21 @@ namespace winsim {
 // Created on first use: WINSIM_MACHINE, or a default under the user's data directory.
 std::string machine_directory();
 
-// Runs `change` on the JSON document stored as `name` in the machine directory (an empty
-// object when absent) under an exclusive lock shared by every process of the machine, and
-// writes the document back when `change` returns true.
-void update_machine_state(std::string_view name,
-                          const std::function<bool(nlohmann::json&)>& change);
+// Runs `action` under an exclusive lock shared by every process of the machine (a flock on
+// <machine>/.lock). When the lock cannot be taken, `action` does not run and the result is the
+// Windows error to report to the simulated caller (also set as the thread's last error): the
+// error of opening the lock file (ERROR_ACCESS_DENIED when it cannot be opened for writing),
+// or ERROR_NO_SYSTEM_RESOURCES when the host refuses the lock itself. ERROR_SUCCESS otherwise.
+[[nodiscard]] DWORD with_machine_lock(const std::function<void()>& action);
 
-// A copy of the document, read under the same lock.
+// Runs `change` on the JSON document stored as `name` in the machine directory (an empty
+// object when absent) under the machine lock, and writes the document back when `change`
+// returns true. The lock's failure as with_machine_lock's: nothing changes.
+[[nodiscard]] DWORD update_machine_state(std::string_view name,
+                                         const std::function<bool(nlohmann::json&)>& change);
+
+// A copy of the document, read under the same lock, or without it when the lock cannot be
+// taken: documents are replaced by renames, so a reader never sees half of one.
 nlohmann::json read_machine_state(std::string_view name);
 
 }  // namespace winsim

@@ -56,7 +56,7 @@ HANDLE open_named_pipe_client(std::u16string_view name, DWORD desired_access,
         return failed(ERROR_FILE_NOT_FOUND);
     const DWORD wanted = map_generic_rights(desired_access, kFileGenericMapping);
     if (!access_granted(process_token_object()->snapshot(), record->dacl, wanted,
-                        FILE_GENERIC_WRITE))
+                        restricted_write_rights(kFileGenericMapping)))
         return failed(ERROR_ACCESS_DENIED);
 
     auto claim = FileLock::try_acquire(location.claim_path());

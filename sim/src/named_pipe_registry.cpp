@@ -38,11 +38,18 @@ std::string file_stem(const std::string& key) {
     std::string stem;
     for (const char c : key) {
         const bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-        if (!plain || stem.size() > 120)
-            return "h" + hex(fnv1a(key));
+        if (!plain || stem.size() > 120) {
+            // Appended, not prefixed with operator+: GCC 12 at -O3 takes the prefixing for an
+            // overlapping copy (-Wrestrict).
+            std::string hashed = "h";
+            hashed += hex(fnv1a(key));
+            return hashed;
+        }
         stem += c;
     }
-    return "n" + stem;
+    std::string named = "n";
+    named += stem;
+    return named;
 }
 
 // Open file description locks: they belong to one open() of the file, so two handles in the

@@ -49,8 +49,8 @@ void ignore_broken_pipes() {
     std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
 }
 
-int standard_descriptor(HANDLE handle, bool inherit_handles) {
-    if (!inherit_handles || handle == nullptr || !is_inheritable(handle))
+int standard_descriptor(HANDLE handle, bool inherit_handles, bool handed_over) {
+    if (handle == nullptr || (!handed_over && (!inherit_handles || !is_inheritable(handle))))
         return kClosed;
     const auto object = std::dynamic_pointer_cast<FdObject>(object_from_handle(handle));
     return object ? object->fd() : kClosed;
@@ -191,10 +191,13 @@ BOOL launch_process(const ProcessLaunch& launch) {
 
     const auto& startup = *launch.startup_info;
     if ((startup.dwFlags & STARTF_USESTDHANDLES) != 0) {
-        plan.standard = {standard_descriptor(startup.hStdInput, launch.inherit_handles),
-                         standard_descriptor(startup.hStdOutput, launch.inherit_handles),
-                         standard_descriptor(startup.hStdError, launch.inherit_handles)};
+        const bool handed_over = launch.own_console;
+        plan.standard = {
+            standard_descriptor(startup.hStdInput, launch.inherit_handles, handed_over),
+            standard_descriptor(startup.hStdOutput, launch.inherit_handles, handed_over),
+            standard_descriptor(startup.hStdError, launch.inherit_handles, handed_over)};
     }
+    const bool console_only = launch.own_console && (startup.dwFlags & STARTF_USESTDHANDLES) == 0;
     auto variables = launch.host_variables;
     variables.emplace_back("WINSIM_COMMAND_LINE", wtf8_from_utf16(line));
     if (launch.inherit_handles) {
@@ -228,10 +231,16 @@ BOOL launch_process(const ProcessLaunch& launch) {
         ::close(gate[1]);
         return fail(windows_error_from_errno(error));
     }
+    // What a hidden console gives a program that writes to it: nothing comes back.
+    const int null_device = console_only ? ::open("/dev/null", O_RDWR | O_CLOEXEC) : -1;
+    if (console_only)
+        plan.standard.fill(null_device >= 0 ? null_device : kClosed);
     const pid_t pid = ::fork();
     if (pid == 0)
         become_child(gate[0], report[1], plan, argv.data(), envp.data());
     const int fork_error = errno;
+    if (null_device >= 0)
+        ::close(null_device);
     ::close(gate[0]);
     ::close(report[1]);
     if (pid < 0) {
@@ -242,8 +251,15 @@ BOOL launch_process(const ProcessLaunch& launch) {
     ::setpgid(pid, pid);
     forget_exit_record(pid);
     // Before the child runs: a child that starts processes of its own must already be in
-    // the jobs, or they could escape them.
-    join_creator_jobs(pid);
+    // the jobs, or they could escape them. A child that cannot join them does not run at all.
+    if (launch.join_creator_jobs && !join_creator_jobs(pid)) {
+        const DWORD error = GetLastError();
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        ::close(gate[1]);
+        ::close(report[0]);
+        return fail(error);
+    }
 
     auto child = std::make_shared<ChildProcess>(pid, gate[1]);
     if ((launch.creation_flags & CREATE_SUSPENDED) == 0) {

@@ -32,6 +32,13 @@ struct ProcessLaunch {
     // Variables the simulated host itself reads in the child (its token, its desktop).
     std::vector<std::pair<std::string, std::string>> host_variables;
     LaunchQuirk quirk = LaunchQuirk::none;
+    // False when another process starts the child on the caller's behalf (the secondary logon
+    // service of CreateProcessWithLogonW): it then joins none of the caller's jobs.
+    bool join_creator_jobs = true;
+    // The child gets a console of its own (CreateProcessWithLogonW): STARTF_USESTDHANDLES
+    // handles are handed over whether inheritable or not, and without them its standard
+    // handles lead nowhere instead of to the caller's.
+    bool own_console = false;
 };
 
 // Creates the process as described in winsim/process.h. Returns FALSE with the last error set.

@@ -141,7 +141,9 @@ std::string sid_text(const void* sid) {
         const BYTE* field = bytes + 8 + 4 * k;
         const DWORD value =
             field[0] | (field[1] << 8) | (field[2] << 16) | (static_cast<DWORD>(field[3]) << 24);
-        text += "-" + std::to_string(value);
+        // Two appends: GCC 12 at -O3 takes "-" + text for an overlapping copy (-Wrestrict).
+        text += '-';
+        text += std::to_string(value);
     }
     return text;
 }

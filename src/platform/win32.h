@@ -12,6 +12,11 @@
 #include <sddl.h>
 #include <shellapi.h>
 #include <userenv.h>
+// Data protection, COM and the firewall objects.
+#include <dpapi.h>
+#include <netfw.h>
+#include <objbase.h>
+#include <oleauto.h>
 // Text literals handed to Windows: WCHAR is wchar_t here.
 #define WIDE(text) L##text
 #else

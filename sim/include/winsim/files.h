@@ -6,7 +6,11 @@
 // The read-only attribute is the owner's write permission bit of a regular file, and the
 // simulated host enforces it itself (tests run as root, whom POSIX permissions do not stop):
 // such a file cannot be opened for writing, truncated, replaced by MoveFileExW or deleted.
-// Directories never carry it. Sharing modes are not enforced; names are case-sensitive.
+// Directories never carry it. Sharing modes are not enforced. Names resolve without regard to
+// case and keep the case they were made with, as on NTFS. Every call checks the calling
+// process's token against the descriptors involved (sim/src/file_access.h) and fails with
+// ERROR_ACCESS_DENIED where Windows would; new files and directories get their descriptor by
+// Windows' inheritance rules (sim/src/file_security.h).
 
 #include <winsim/types.h>
 
@@ -71,17 +75,21 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 // existing name ERROR_FILE_EXISTS, a directory without backup semantics or any write access to
 // a read-only file ERROR_ACCESS_DENIED; success sets the last error to ERROR_ALREADY_EXISTS
 // when CREATE_ALWAYS or OPEN_ALWAYS found the file, else to 0. FILE_ATTRIBUTE_READONLY makes a
-// new file read-only; the new handle may still write. The security attributes are ignored:
-// the handle is never inheritable. Returns INVALID_HANDLE_VALUE on failure.
+// new file read-only; the new handle may still write. A security descriptor in the security
+// attributes gives a new file its owner and explicit entries (a malformed one
+// ERROR_INVALID_SECURITY_DESCR); the handle is never inheritable. FILE_FLAG_OPEN_REPARSE_POINT
+// opens a final link itself. Returns INVALID_HANDLE_VALUE on failure.
 HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
                    DWORD flags_and_attributes, HANDLE template_file);
 
-// One directory; its parent must exist. An existing file or directory of that name
+// One directory, with the security attributes' descriptor as for CreateFileW; its parent must
+// exist. An existing file or directory of that name
 // ERROR_ALREADY_EXISTS, a missing parent (or a file in its place) ERROR_PATH_NOT_FOUND.
 BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security_attributes);
 
-// An empty directory. Not empty ERROR_DIR_NOT_EMPTY, a file ERROR_DIRECTORY.
+// An empty directory, or a junction or link to a directory itself. Not empty
+// ERROR_DIR_NOT_EMPTY, a file ERROR_DIRECTORY.
 BOOL RemoveDirectoryW(LPCWSTR path);
 
 // The attributes of the name itself (a symbolic link is not followed: it shows
@@ -92,10 +100,71 @@ DWORD GetFileAttributesW(LPCWSTR path);
 // Only FILE_ATTRIBUTE_READONLY of a regular file is kept; other bits are accepted and dropped.
 BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
 
-// A file (or a symbolic link itself). A read-only file or a directory ERROR_ACCESS_DENIED.
+// A file (or a symbolic link to one itself). A read-only file, a directory or a link to one
+// ERROR_ACCESS_DENIED.
 BOOL DeleteFileW(LPCWSTR path);
 
 // Renames a file or directory. An existing target without MOVEFILE_REPLACE_EXISTING
 // ERROR_ALREADY_EXISTS; with it, a target that is read-only or a directory ERROR_ACCESS_DENIED.
 // A move between different drives' host file systems ERROR_NOT_SAME_DEVICE.
 BOOL MoveFileExW(LPCWSTR existing_name, LPCWSTR new_name, DWORD flags);
+
+// ---------------------------------------------------------------- attributes, tags, final paths
+
+enum GET_FILEEX_INFO_LEVELS {
+    GetFileExInfoStandard,
+    GetFileExMaxInfoLevel,
+};
+
+struct WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+};
+static_assert(sizeof(WIN32_FILE_ATTRIBUTE_DATA) == 36);
+
+enum FILE_INFO_BY_HANDLE_CLASS {
+    FileBasicInfo,
+    FileStandardInfo,
+    FileNameInfo,
+    FileRenameInfo,
+    FileDispositionInfo,
+    FileAllocationInfo,
+    FileEndOfFileInfo,
+    FileStreamInfo,
+    FileCompressionInfo,
+    FileAttributeTagInfo,
+};
+
+struct FILE_ATTRIBUTE_TAG_INFO {
+    DWORD FileAttributes;
+    DWORD ReparseTag;
+};
+
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003u
+#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
+#define FILE_NAME_NORMALIZED 0x0u
+#define FILE_NAME_OPENED 0x8u
+#define VOLUME_NAME_DOS 0x0u
+#define ERROR_BAD_LENGTH 24L
+
+// GetFileAttributesW's answer with the times and size (GetFileExInfoStandard only; another
+// level ERROR_INVALID_PARAMETER). A symbolic link or junction reports itself, not its target.
+BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information);
+
+// FileAttributeTagInfo only (other classes ERROR_NOT_SUPPORTED): the attributes of what the
+// handle refers to and, with FILE_ATTRIBUTE_REPARSE_POINT, its reparse tag. A handle opened
+// with FILE_FLAG_OPEN_REPARSE_POINT refers to a final link itself. A buffer smaller than the
+// structure ERROR_BAD_LENGTH; a handle that is no file or directory ERROR_INVALID_HANDLE.
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                                  LPVOID information, DWORD size);
+
+// The path of what the handle refers to, links resolved and every name in the case it is
+// stored in, as "\\?\C:\dir\name" (FILE_NAME_NORMALIZED or FILE_NAME_OPENED with
+// VOLUME_NAME_DOS; other flags ERROR_INVALID_PARAMETER). Returns its length without the
+// terminating zero; when `size` (in characters) is too small, the size needed including the
+// terminating zero, with the buffer untouched. 0 on failure (ERROR_INVALID_HANDLE).
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);

@@ -63,12 +63,19 @@ static_assert(sizeof(SECURITY_DESCRIPTOR_RELATIVE) == 20);
 #endif
 
 // Rights on file objects: files, directories and pipes.
+// files.h declares the first three as well.
 #ifndef FILE_READ_DATA
 #define FILE_READ_DATA 0x0001u
-#define FILE_LIST_DIRECTORY 0x0001u
+#endif
+#ifndef FILE_WRITE_DATA
 #define FILE_WRITE_DATA 0x0002u
-#define FILE_ADD_FILE 0x0002u
+#endif
+#ifndef FILE_APPEND_DATA
 #define FILE_APPEND_DATA 0x0004u
+#endif
+#ifndef FILE_GENERIC_READ
+#define FILE_LIST_DIRECTORY 0x0001u
+#define FILE_ADD_FILE 0x0002u
 #define FILE_ADD_SUBDIRECTORY 0x0004u
 #define FILE_CREATE_PIPE_INSTANCE 0x0004u
 #define FILE_READ_EA 0x0008u

@@ -82,6 +82,20 @@ std::string ensure_local_user(std::string_view name, std::string_view password);
 void add_local_group_member(std::string_view group, std::string_view member_sid);
 void remove_local_group_member(std::string_view group, std::string_view member_sid);
 
+// What an administrator can do to a local account outside the program: change its password,
+// disable it (or enable it again), deny it interactive sign-in (SeDenyInteractiveLogonRight),
+// delete it with its group memberships (an account made again under the name gets a new SID).
+void set_local_user_password(std::string_view name, std::string_view password);
+void set_local_user_disabled(std::string_view name, bool disabled);
+void deny_interactive_logon(std::string_view name);
+void delete_local_user(std::string_view name);
+// Gives the local group with this SID another name, as a localised Windows names its built-in
+// groups ("Benutzer" for S-1-5-32-545).
+void rename_local_group(std::string_view sid, std::string_view name);
+// Moves the machine's Windows folder (default C:\Windows); the next GetSystemDirectoryW puts
+// the cmd.exe stand-in into its System32.
+void set_windows_directory(std::string_view windows_path);
+
 // The simulated host's access check, as the objects it guards apply it: whether the token
 // (JSON) is granted all of `desired` by the DACL (JSON: null for none, or a list of
 // {"type", "flags", "mask", "sid"} entries); `write_rights` are the object type's write rights,
@@ -104,4 +118,64 @@ std::string jobs_json();
 // while a handle to it is open.
 std::string desktops_json();
 
+}  // namespace winsim
+
+// ---------------------------------------------------------------- COM, firewall, clock
+namespace winsim {
+
+// COM objects the simulated host handed out (firewall objects, error objects) and not yet
+// released for the last time, and BSTRs not yet freed.
+std::size_t live_com_objects();
+std::size_t outstanding_bstrs();
+// How many successful CoInitializeEx calls of the calling thread are not yet balanced.
+unsigned com_initialization_depth();
+// Calls on firewall objects (AddRef and Release included) made, since the process started,
+// from a thread outside any apartment: an object used or released after CoUninitialize.
+std::size_t com_calls_outside_apartment();
+// The next failure of that COM method ("INetFwRules::Add"), injected or not, also leaves an
+// error object with this description (UTF-8) for its thread, as SetErrorInfo does.
+void describe_next_failure_of(std::string_view method, std::string_view description);
+
+// The machine's firewall rules as JSON text, in the form documented in sim/src/firewall_store.h:
+// [{"id": 1, "name": "...", "direction": 2, "action": 0, "enabled": true,
+//   "local_user_authorized_list": "O:LSD:(A;;CC;;;S-1-5-...)", ...}, ...]
+std::string firewall_rules_json();
+// Changes the first rule of that name: the members of `changes_json` (a JSON object) replace
+// the rule's; throws std::invalid_argument when there is no such rule.
+void change_firewall_rule(std::string_view name, std::string_view changes_json);
+// Adds a rule: the properties of a new rule object, with the members of `properties_json`.
+void add_firewall_rule(std::string_view properties_json);
+// Removes every rule of that name.
+void remove_firewall_rules(std::string_view name);
+
+// From now on every process of the machine reads this time (100-nanosecond intervals since
+// 1601-01-01 UTC) from GetSystemTimeAsFileTime; use_host_clock goes back to the real time.
+void set_system_clock(std::uint64_t filetime);
+void use_host_clock();
+
+}  // namespace winsim
+// ---------------------------------------------------------------- file security and reparse points
+namespace winsim {
+
+// How many objects the last SetNamedSecurityInfoW of this process visited: the object and,
+// for a new DACL on a directory, every descendant it propagated to (the cost of a grant on a
+// large tree). 0 before the first.
+std::uint64_t last_security_write_visits();
+
+// Test-only reparse points, made at the Windows path `link` (which must not exist):
+// a directory junction (IO_REPARSE_TAG_MOUNT_POINT) or a symbolic link
+// (IO_REPARSE_TAG_SYMLINK) to the Windows path `target`. ERROR_SUCCESS or the Windows error.
+DWORD make_directory_junction(std::u16string_view link, std::u16string_view target);
+DWORD make_symbolic_link(std::u16string_view link, std::u16string_view target);
+// Makes an existing file or directory a reparse point with `tag`, one whose filter is present
+// so that it opens as itself (a tag without the name-surrogate bit 0x20000000, such as
+// 0x80000013, a deduplicated file).
+DWORD set_reparse_tag(std::u16string_view path, DWORD tag);
+
+}  // namespace winsim
+
+namespace winsim {
+// The token this process runs as, in the JSON form above (to restore it after
+// set_process_token_json).
+std::string process_token_json();
 }  // namespace winsim

@@ -88,3 +88,10 @@ using NET_API_STATUS = DWORD;
 
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_FAILED 0xFFFFFFFFu
+
+// 100-nanosecond intervals since 1601-01-01 00:00:00 UTC: file times and the system clock.
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+using LPFILETIME = FILETIME*;

@@ -14,3 +14,13 @@
 #include <winsim/jobs.h>
 #include <winsim/desktop.h>
 #include <winsim/files.h>
+#include <winsim/accounts.h>
+#include <winsim/netapi.h>
+#include <winsim/system_paths.h>
+#include <winsim/com.h>
+#include <winsim/netfw.h>
+#include <winsim/dpapi.h>
+#include <winsim/system_time.h>
+#include <winsim/modules.h>
+#include <winsim/named_security.h>
+#include <winsim/synchronization.h>

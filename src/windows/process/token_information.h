@@ -28,4 +28,9 @@ Result<TokenInformation> read_token_information(HANDLE token,
                                                 TOKEN_INFORMATION_CLASS information_class,
                                                 std::string_view code, std::string_view subject);
 
+// The same with the caller's own message for both failures: os_failure(code, message).
+Result<TokenInformation> read_token_information_or(HANDLE token,
+                                                   TOKEN_INFORMATION_CLASS information_class,
+                                                   std::string_view code, std::string_view message);
+
 }  // namespace quarvel

@@ -26,7 +26,8 @@ Result<std::string> capability_sid_from_hex(std::string_view hex_digits) {
             return std::unexpected(
                 fixed_failure("capability_sid_failed", reason, exit_code::internal));
         }
-        sid += "-" + std::to_string(number);
+        sid += '-';
+        sid += std::to_string(number);
     }
     return sid;
 }

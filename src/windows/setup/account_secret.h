@@ -1,13 +1,13 @@
 #pragma once
-// A protected account's name with its password: stored protected in credentials.json, and
-// unprotected in memory for the length of one operation.
+// A sandbox account as credentials.json stores it, and as the rest of the program uses it once
+// its password is unprotected.
 
 #include <string>
 
 namespace quarvel {
 
-// As credentials.json holds it: the password after machine-scope data protection, as lowercase
-// hexadecimal text.
+// One account of credentials.json: its name and its password after machine-scope data
+// protection, as lowercase hexadecimal text.
 struct AccountSecret {
     std::string username;
     std::string protected_password;
@@ -15,7 +15,7 @@ struct AccountSecret {
     bool operator==(const AccountSecret&) const = default;
 };
 
-// The account name and its plain UTF-8 password.
+// An account with its plain password (UTF-8).
 struct AccountCredential {
     std::string username;
     std::string password;

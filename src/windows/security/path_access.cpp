@@ -1,0 +1,78 @@
+#include "windows/security/path_access.h"
+
+#include "platform/unique_resource.h"
+#include "windows/process/explicit_access.h"
+#include "windows/security/reparse_point.h"
+
+namespace quarvel {
+
+EXPLICIT_ACCESS_W path_access_entry(PSID sid, DWORD mask, ACCESS_MODE mode) {
+    EXPLICIT_ACCESS_W entry{};
+    entry.grfAccessPermissions = mask;
+    entry.grfAccessMode = mode;
+    entry.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    entry.Trustee.pMultipleTrustee = nullptr;
+    entry.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entry.Trustee.TrusteeType = TRUSTEE_IS_UNKNOWN;
+    entry.Trustee.ptstrName = static_cast<LPWSTR>(sid);
+    return entry;
+}
+
+Result<void> set_path_access(WideView path, PSID sid, DWORD mask, ACCESS_MODE mode) {
+    const std::string shown = narrow_lossy(path);
+    // SetNamedSecurityInfoW takes the name as writable text.
+    WideString name(path);
+    const auto link = is_name_surrogate_reparse_point(name);
+    if (!link)
+        return std::unexpected(io_failure("Could not inspect protected path", link.error()));
+    if (*link)
+        return std::unexpected(
+            formatted_failure("reparse_path_rejected", exit_code::internal,
+                              "Protected path cannot be a symbolic link: ", shown, "."));
+
+    PACL current = nullptr;  // points into `descriptor`
+    LocalPtr<void> descriptor;
+    const DWORD read =
+        GetNamedSecurityInfoW(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &current, nullptr, descriptor.put());
+    if (read != ERROR_SUCCESS)
+        return std::unexpected(formatted_failure("acl_read_failed", exit_code::internal,
+                                                 "Could not read access rules for ", shown, ": ",
+                                                 read, "."));
+    EXPLICIT_ACCESS_W entry = path_access_entry(sid, mask, mode);
+    const auto merged = merge_grants(std::span(&entry, 1), current);
+    if (!merged)
+        return std::unexpected(formatted_failure("acl_update_failed", exit_code::internal,
+                                                 "Could not prepare access rules for ", shown, ": ",
+                                                 merged.error(), "."));
+    // DACL_SECURITY_INFORMATION alone: the path's protection from inheritance stays as it is.
+    const DWORD written =
+        SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, merged->get(), nullptr);
+    if (written != ERROR_SUCCESS)
+        return std::unexpected(formatted_failure("acl_update_failed", exit_code::internal,
+                                                 "Could not apply access rules for ", shown, ": ",
+                                                 written, "."));
+    return {};
+}
+
+Result<void> protect_directory(WideView path, std::span<EXPLICIT_ACCESS_W> entries,
+                               std::string_view code) {
+    const auto list = merge_grants(entries, nullptr);
+    if (!list)
+        return std::unexpected(
+            formatted_failure(code, exit_code::internal,
+                              "Could not prepare protected directory access: ", list.error(), "."));
+    WideString name(path);
+    const DWORD written =
+        SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                              PROTECTED_DACL_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, list->get(), nullptr);
+    if (written != ERROR_SUCCESS)
+        return std::unexpected(formatted_failure(
+            code, exit_code::internal, "Could not protect directory access: ", written, "."));
+    return {};
+}
+
+}  // namespace quarvel

@@ -1,0 +1,186 @@
+// The simulated host's sign-in calls, system paths and netapi32 as Windows documents them:
+// LogonUserW's refusals, what a CreateProcessWithLogonW child gets (its
+// identity, no standard handles of its creator, a profile environment, none of the creator's
+// jobs), GetSystemDirectoryW and GetModuleFileNameW sizes, cmd.exe, and netapi32's refusals.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <winsim/testing.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/unique_resource.h"
+#include "platform/wide_text.h"
+#include "support/host_process.h"
+#include "support/leak_checked_test.h"
+#include "windows/security/command_line_quoting.h"
+
+namespace quarvel {
+namespace {
+
+constexpr const char* kAccount = "worker";
+constexpr const char* kPassword = "Secret1!";
+
+std::string read_all(HANDLE handle) {
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    return text;
+}
+
+class SimulatedLogon : public testing::LeakCheckedTest {
+  protected:
+    void SetUp() override {
+        LeakCheckedTest::SetUp();
+        account_sid_ = winsim::ensure_local_user(kAccount, kPassword);
+    }
+
+    static DWORD logon_error(const char* account, const char* domain, const char* password,
+                             DWORD type = LOGON32_LOGON_INTERACTIVE) {
+        UniqueHandle token;
+        if (LogonUserW(to_wide(account).c_str(), to_wide(domain).c_str(), to_wide(password).c_str(),
+                       type, LOGON32_PROVIDER_DEFAULT, token.put()))
+            return token ? 0 : 0xFFFFFFFF;
+        return GetLastError();
+    }
+
+    static PROCESS_INFORMATION start(const std::vector<std::string>& command, DWORD flags) {
+        WideString line = *build_command_line(command);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION created{};
+        EXPECT_TRUE(CreateProcessWithLogonW(
+            to_wide(kAccount).c_str(), WIDE("."), to_wide(kPassword).c_str(), LOGON_WITH_PROFILE,
+            to_wide(command[0]).c_str(), line.data(), flags, nullptr, nullptr, &startup, &created))
+            << GetLastError();
+        return created;
+    }
+
+    std::string account_sid_;
+};
+
+// Wrong passwords, disabled accounts and sign-in rights are the sign-in tests' tampering rows.
+TEST_F(SimulatedLogon, LogonUserTakesOnlyInteractiveSignInsToLocalAccountsWithAPassword) {
+    winsim::ensure_local_user("blank", "");
+    EXPECT_EQ(logon_error("WORKER", "winsim-pc", kPassword), 0u);
+    EXPECT_EQ(logon_error(kAccount, "OTHERDOMAIN", kPassword), 1326u);
+    EXPECT_EQ(logon_error("blank", ".", ""), 1327u);
+    EXPECT_EQ(logon_error(kAccount, ".", kPassword, LOGON32_LOGON_NETWORK), 87u);
+}
+
+TEST_F(SimulatedLogon, ChildRunsAsTheAccountWithNoneOfItsCreatorsHandlesOrVariables) {
+    ::setenv("QUARVEL_NATIVE_TRACE", "1", 1);
+    const std::string seen = machine_ + "/seen";
+    const auto created = start({"/bin/sh", "-c",
+                                "{ readlink /proc/$$/fd/0 /proc/$$/fd/2; echo "
+                                "\"${QUARVEL_NATIVE_TRACE-unset}|$USERNAME|$USERPROFILE\"; " +
+                                    testing::test_program("identity_probe") + "; } > " + seen},
+                               CREATE_SUSPENDED | CREATE_NO_WINDOW);
+    ::unsetenv("QUARVEL_NATIVE_TRACE");
+    UniqueHandle process(created.hProcess), thread(created.hThread);
+    // The handles work as CreateProcessAsUserW's do: job, resume, wait, exit code.
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    EXPECT_TRUE(AssignProcessToJobObject(job.get(), process.get()));
+    EXPECT_EQ(ResumeThread(thread.get()), 1u);
+    EXPECT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    EXPECT_TRUE(GetExitCodeProcess(process.get(), &code));
+    EXPECT_EQ(code, 0u);
+    std::stringstream text;
+    text << std::ifstream(seen).rdbuf();
+    EXPECT_EQ(text.str(), "/dev/null\n/dev/null\nunset|worker|C:\\Users\\worker\nuser=" +
+                              account_sid_ + "\nelevated=0\n");
+    EXPECT_TRUE(std::filesystem::is_directory(machine_ + "/C/Users/worker/AppData/Local/Temp"));
+}
+
+TEST_F(SimulatedLogon, ChildOfAJobMemberJoinsNoneOfItsJobs) {
+    HANDLE read = nullptr, write = nullptr;
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    ASSERT_TRUE(CreatePipe(&read, &write, &inheritable, 0));
+    UniqueHandle reader(read), writer(write);
+    WideString line =
+        *build_command_line({testing::test_program("logon_probe"), kAccount, kPassword,
+                             testing::test_program("process_probe"), "sleep"});
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writer.get();
+    PROCESS_INFORMATION created{};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                               nullptr, nullptr, &startup, &created));
+    UniqueHandle probe(created.hProcess), thread(created.hThread);
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    ASSERT_TRUE(AssignProcessToJobObject(job.get(), probe.get()));
+    ResumeThread(thread.get());
+    writer.reset();
+    const pid_t started = static_cast<pid_t>(std::stol("0" + read_all(reader.get())));
+    ASSERT_NE(started, 0);
+    const std::string members = nlohmann::json::parse(winsim::jobs_json()).dump();
+    EXPECT_NE(members.find("\"pid\":" + std::to_string(created.dwProcessId)), std::string::npos);
+    EXPECT_EQ(members.find("\"pid\":" + std::to_string(started)), std::string::npos) << members;
+    ::kill(started, SIGKILL);
+    EXPECT_TRUE(testing::wait_until_ended(started, 5000));
+}
+
+TEST_F(SimulatedLogon, SystemPathsFollowTheirSizeProtocols) {
+    WCHAR small[8];
+    EXPECT_EQ(GetSystemDirectoryW(small, 8), 20u);  // C:\Windows\System32 and its zero
+    WCHAR directory[20];
+    EXPECT_EQ(GetSystemDirectoryW(directory, 20), 19u);
+    EXPECT_EQ(narrow_lossy(directory), "C:\\Windows\\System32");
+
+    std::vector<WCHAR> path(4096);
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), 4096);
+    const std::string expected =
+        testing::windows_form(std::filesystem::canonical("/proc/self/exe"));
+    EXPECT_EQ(narrow_lossy(path.data()), expected);
+    EXPECT_EQ(length, expected.size());
+    EXPECT_EQ(GetModuleFileNameW(nullptr, path.data(), 5), 5u);
+    EXPECT_EQ(GetLastError(), 122u);
+    EXPECT_EQ(narrow_lossy(path.data()), expected.substr(0, 4));
+}
+
+TEST_F(SimulatedLogon, SystemCommandUnderstandsOnlyExit) {
+    WCHAR directory[MAX_PATH];
+    GetSystemDirectoryW(directory, MAX_PATH);
+    const std::string command = narrow_lossy(directory) + "\\cmd.exe";
+    for (const auto& [last, expected] : {std::pair{"exit 7", 7u}, {"dir", 1u}}) {
+        WideString line = to_wide(command + " /D /C " + last);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION created{};
+        ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &created));
+        UniqueHandle process(created.hProcess), thread(created.hThread);
+        WaitForSingleObject(process.get(), 10000);
+        DWORD code = 0;
+        GetExitCodeProcess(process.get(), &code);
+        EXPECT_EQ(code, expected) << last;
+    }
+}
+
+TEST_F(SimulatedLogon, NetapiAddsMembersAllOrNothingAndOnlyAccounts) {
+    WideString team = to_wide("team"), worker = to_wide(kAccount), nobody = to_wide("nobody");
+    LOCALGROUP_INFO_1 group{team.data(), nullptr}, clash{worker.data(), nullptr};
+    ASSERT_EQ(NetLocalGroupAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&group), nullptr), 0u);
+    EXPECT_EQ(NetLocalGroupAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&clash), nullptr), 2224u);
+    LOCALGROUP_MEMBERS_INFO_3 members[] = {{worker.data()}, {nobody.data()}, {team.data()}};
+    const auto add = [&](LPCWSTR group_name, LOCALGROUP_MEMBERS_INFO_3* first, DWORD count) {
+        return NetLocalGroupAddMembers(nullptr, group_name, 3, reinterpret_cast<LPBYTE>(first),
+                                       count);
+    };
+    EXPECT_EQ(add(team.c_str(), members, 2), 1387u);
+    EXPECT_EQ(nlohmann::json::parse(winsim::accounts_json())["groups"][2]["members"].size(), 0u);
+    EXPECT_EQ(add(WIDE("Users"), &members[2], 1), 1388u);
+    EXPECT_EQ(add(WIDE("nothing"), members, 1), 2220u);
+}
+
+}  // namespace
+}  // namespace quarvel
