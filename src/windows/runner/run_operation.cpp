@@ -21,14 +21,12 @@
 #include "windows/security/access_lock.h"
 #include "windows/security/os_failure.h"
 #include "windows/security/path_access.h"
+#include "windows/security/protected_directories.h"
 #include "windows/security/sid_conversion.h"
 #include "windows/setup/load_setup.h"
 
 namespace quarvel {
 namespace {
-
-constexpr DWORD kReadableMask = 0x001200A9;
-constexpr DWORD kWritableMask = 0x001301BF;
 
 // Once the policy is known, every failure goes to its status file as well. The host learns
 // the outcome from that file when it can be written; when it cannot, the error line on
@@ -181,13 +179,13 @@ class Runner {
     // back what the capability SID was granted so far before the lock is let go.
     Result<void> grant_workspace(PSID group) {
         const WorkspaceLocations locations = workspace_locations(policy_);
-        auto mutex = acquire_access_lock();
-        if (!mutex)
-            return std::unexpected(mutex.error());
-        HeldAccessLock lock(std::move(*mutex));
+        auto lock = acquire_access_lock();
+        if (!lock)
+            return std::unexpected(lock.error());
         auto granted = grant_locations(locations, group);
         if (!granted)
             (void)grant_->release();
+        lock->release();
         return granted;
     }
 
@@ -196,7 +194,7 @@ class Runner {
             auto canonical = resolve_location(location, "readable");
             if (!canonical)
                 return std::unexpected(canonical.error());
-            if (auto granted = set_path_access(*canonical, group, kReadableMask, GRANT_ACCESS);
+            if (auto granted = set_path_access(*canonical, group, kReadAndExecuteAccess, GRANT_ACCESS);
                 !granted)
                 return granted;
         }
@@ -204,12 +202,12 @@ class Runner {
             auto canonical = resolve_location(location, "writable");
             if (!canonical)
                 return std::unexpected(canonical.error());
-            if (auto granted = set_path_access(*canonical, group, kWritableMask, GRANT_ACCESS);
+            if (auto granted = set_path_access(*canonical, group, kModifyAccess, GRANT_ACCESS);
                 !granted)
                 return granted;
             grant_->record(*canonical);
             if (auto granted =
-                    set_path_access(*canonical, grant_->capability(), kWritableMask, GRANT_ACCESS);
+                    set_path_access(*canonical, grant_->capability(), kModifyAccess, GRANT_ACCESS);
                 !granted)
                 return granted;
         }

@@ -11,7 +11,6 @@ Result<void> WorkspaceGrant::release() {
     auto lock = acquire_access_lock();
     if (!lock)
         return std::unexpected(lock.error());
-    HeldAccessLock held(std::move(*lock));
     Result<void> first = {};
     for (const auto& path : paths_) {
         auto revoked = set_path_access(path, capability_.get(), 0, REVOKE_ACCESS);
@@ -19,6 +18,7 @@ Result<void> WorkspaceGrant::release() {
             first = std::unexpected(revoked.error());
     }
     released_ = true;
+    lock->release();
     return first;
 }
 

@@ -11,18 +11,6 @@
 
 namespace quarvel {
 
-// The access lock while it is held: released (ReleaseMutex) and closed when it goes out of scope.
-class HeldAccessLock {
-  public:
-    explicit HeldAccessLock(UniqueHandle mutex) : mutex_(std::move(mutex)) {}
-    ~HeldAccessLock() { ReleaseMutex(mutex_.get()); }
-    HeldAccessLock(const HeldAccessLock&) = delete;
-    HeldAccessLock& operator=(const HeldAccessLock&) = delete;
-
-  private:
-    UniqueHandle mutex_;
-};
-
 class WorkspaceGrant {
   public:
     explicit WorkspaceGrant(OwnedSid capability) : capability_(std::move(capability)) {}

@@ -54,7 +54,7 @@ Result<void> verify_sign_in(const AccountCredential& credential) {
     auto group = lookup_account_sid(kProtectedGroupName);
     if (!group)
         return std::unexpected(group.error());
-    return verify_account_sign_in(credential.username, credential.password, group->get());
+    return verify_account_sign_in(credential.username, credential.password, *group);
 }
 
 }  // namespace

@@ -6,13 +6,10 @@
 #include "cli/failure.h"
 #include "platform/wide_text.h"
 #include "windows/setup/account_secret.h"
+#include "windows/setup/protected_accounts.h"
 #include "windows/setup/setup_files.h"
 
 namespace quarvel {
-
-inline constexpr std::string_view kProtectedGroupName = "QuarvelSandboxUsers";
-inline constexpr std::string_view kOnlineAccountName = "QuarvelSandboxOnline";
-inline constexpr std::string_view kOfflineAccountName = "QuarvelSandboxNoNet";
 
 struct LoadedSetup {
     SetupMarker marker;

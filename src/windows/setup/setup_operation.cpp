@@ -6,7 +6,7 @@
 #include "platform/windows_path.h"
 #include "windows/security/account_lookup.h"
 #include "windows/security/os_failure.h"
-#include "windows/security/path_access.h"
+#include "windows/security/protected_directories.h"
 #include "windows/security/reparse_point.h"
 #include "windows/security/sid_conversion.h"
 #include "windows/setup/account_verification.h"
@@ -16,6 +16,8 @@
 #include "windows/setup/profile_initialization.h"
 #include "windows/setup/protected_accounts.h"
 #include "windows/setup/setup_clock.h"
+#include "windows/setup/account_password.h"
+#include "windows/setup/builtin_users.h"
 
 namespace quarvel {
 namespace {
@@ -148,7 +150,7 @@ Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::strin
         if (auto added = add_to_builtin_users(account.name); !added)
             return std::unexpected(added.error());
     for (const auto& account : accounts)
-        if (auto verified = verify_account_sign_in(account.name, account.password, group_sid->get());
+        if (auto verified = verify_account_sign_in(account.name, account.password, *group_sid);
             !verified)
             return std::unexpected(verified.error());
     for (const auto& account : accounts)
@@ -166,7 +168,7 @@ Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::strin
     auto group_text = sid_to_string(group_sid->get());
     if (!group_text)
         return std::unexpected(group_text.error());
-    auto created_at = seconds_since_1970();
+    auto created_at = seconds_since_unix_epoch();
     if (!created_at)
         return std::unexpected(created_at.error());
 
