@@ -2,6 +2,7 @@
 
 #include <winsim/jobs.h>
 #include <winsim/kernel.h>
+#include <winsim/process.h>
 
 #include "faults.h"
 #include "job_registry.h"
@@ -68,9 +69,10 @@ BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
     const auto process_object = winsim::object_as<winsim::ProcessObject>(process);
     if (!job_object || !process_object)
         return winsim::fail(ERROR_INVALID_HANDLE);
-    // Windows refuses a process that has ended.
-    if (process_object->child().has_ended() ||
-        !winsim::add_job_member(job_object->id(), process_object->child().pid()))
+    // Windows refuses a process that has ended, and a handle without these rights.
+    if (!process_object->grants(PROCESS_SET_QUOTA | PROCESS_TERMINATE) ||
+        process_object->process().has_ended() ||
+        !winsim::add_job_member(job_object->id(), process_object->process().pid()))
         return winsim::fail(ERROR_ACCESS_DENIED);
     return TRUE;
 }
