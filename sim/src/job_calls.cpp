@@ -5,6 +5,7 @@
 #include <winsim/process.h>
 
 #include "faults.h"
+#include "job_holder_watch.h"
 #include "job_registry.h"
 #include "object.h"
 #include "process_object.h"
@@ -12,10 +13,15 @@
 namespace winsim {
 namespace {
 
+// This process's hold on a job: the last of its handles to the job going away releases it
+// (the job ends when no process holds it any more).
 class JobObject : public KernelObject {
   public:
     explicit JobObject(std::uint64_t id) : id_(id) {}
-    ~JobObject() override { close_job(id_); }
+    ~JobObject() override {
+        release_job(id_);
+        drop_job_watch();
+    }
     JobObject(const JobObject&) = delete;
     JobObject& operator=(const JobObject&) = delete;
     const char* type_name() const override { return "Job"; }
@@ -37,6 +43,9 @@ HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES, LPCWSTR name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    // Watched before it holds the job: however this process ends from now on, the job is
+    // released for it.
+    winsim::hold_job_watch();
     return winsim::insert_handle(std::make_shared<winsim::JobObject>(winsim::create_job_record()));
 }
 
