@@ -138,3 +138,21 @@ BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR application_name, LPWSTR command
 // nothing else, as the simulated host shows no error boxes.
 UINT SetErrorMode(UINT mode);
 UINT GetErrorMode();
+
+// ---------------------------------------------------------------- environment
+#ifndef ERROR_ENVVAR_NOT_FOUND
+#define ERROR_ENVVAR_NOT_FOUND 203L
+#endif
+
+// The variable's value, found by name without regard to ASCII letter case. When it fits with
+// its terminating zero: copied, and its length without the zero returned (an empty value thus
+// returns 0 and leaves the last error as it was). Otherwise, a null buffer included, the size
+// it needs with the zero. An unset variable: 0 with ERROR_ENVVAR_NOT_FOUND. Values keep
+// unpaired surrogates.
+DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+
+// Sets the variable (replacing it under any letter case), or removes it for a null value (a
+// variable that does not exist is removed with success). An empty name or one with '=' after
+// its first character fails with ERROR_INVALID_PARAMETER. Children started without an
+// environment block see the change.
+BOOL SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value);
