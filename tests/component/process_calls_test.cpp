@@ -44,8 +44,8 @@ TEST_F(SimulatedProcessCalls, APipeWithoutClientHasNoClientProcess) {
 }
 
 TEST_F(SimulatedProcessCalls, InjectedFailuresReachEachCall) {
-    for (const char* function :
-         {"GetEnvironmentVariableW", "SetEnvironmentVariableW", "GetNamedPipeClientProcessId"})
+    for (const char* function : {"GetEnvironmentVariableW", "SetEnvironmentVariableW",
+                                 "GetNamedPipeClientProcessId", "OpenProcess"})
         winsim::inject_fault(function, ERROR_NOT_ENOUGH_MEMORY);
     WCHAR buffer[8] = {};
     EXPECT_EQ(GetEnvironmentVariableW(WIDE("PATH"), buffer, 8), 0u);
@@ -54,6 +54,8 @@ TEST_F(SimulatedProcessCalls, InjectedFailuresReachEachCall) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
     ULONG id = 0;
     EXPECT_FALSE(GetNamedPipeClientProcessId(reinterpret_cast<HANDLE>(0x7FFFF0), &id));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(OpenProcess(SYNCHRONIZE, FALSE, GetCurrentProcessId()), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
     EXPECT_EQ(winsim::pending_fault_count(), 0u);
 }

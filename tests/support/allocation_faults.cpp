@@ -30,22 +30,14 @@ void* allocate(std::size_t size) {
 
 }  // namespace
 
+// The standard library's array forms call these.
 void* operator new(std::size_t size) {
-    return allocate(size);
-}
-void* operator new[](std::size_t size) {
     return allocate(size);
 }
 void operator delete(void* block) noexcept {
     std::free(block);
 }
-void operator delete[](void* block) noexcept {
-    std::free(block);
-}
 void operator delete(void* block, std::size_t) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
     std::free(block);
 }
 
