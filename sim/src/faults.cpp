@@ -101,10 +101,7 @@ FaultRegistry& read_registry() {
 
 // One line per call, appended with a single write so that the lines of concurrent processes
 // never mix.
-void log_call(std::string_view site) {
-    const char* path = std::getenv(kCallLogVariable);
-    if (path == nullptr || *path == '\0')
-        return;
+void log_call(const char* path, std::string_view site) {
     const std::string& role = process_role();
     std::string line = (role.empty() ? std::string("-") : role) + " ";
     line += site;
@@ -116,14 +113,22 @@ void log_call(std::string_view site) {
     ::close(fd);
 }
 
-std::optional<Fault> take(std::string_view function, std::string_view qualifier) {
+std::string qualified_name(std::string_view function, std::string_view qualifier) {
     std::string qualified(function);
     if (!qualifier.empty())
         qualified.append("@").append(qualifier);
-    log_call(qualified);
+    return qualified;
+}
+
+// Cheap when nothing is armed and nothing logged: it runs on every simulated call.
+std::optional<Fault> take(std::string_view function, std::string_view qualifier) {
+    if (const char* log = std::getenv(kCallLogVariable); log != nullptr && *log != '\0')
+        log_call(log, qualified_name(function, qualifier));
     auto& faults = registry();
     std::lock_guard lock(faults.mutex);
-    read_registry();
+    if (read_registry().armed.empty())
+        return std::nullopt;
+    const std::string qualified = qualified_name(function, qualifier);
     for (auto it = faults.armed.begin(); it != faults.armed.end(); ++it) {
         const auto& name = it->fault.function;
         if (name != function && (qualifier.empty() || name != qualified))
