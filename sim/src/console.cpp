@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "fd_object.h"
+#include "handle_inheritance.h"
 
 namespace {
 
@@ -53,6 +54,8 @@ HANDLE GetStdHandle(DWORD which) {
     if (!std_handles.created[slot]) {
         std_handles.created[slot] = true;
         std_handles.handles[slot] = wrap_descriptor(slot);
+        if (std_handles.handles[slot] != nullptr && winsim::standard_handle_inherited(slot))
+            winsim::set_inheritable(std_handles.handles[slot], true);
     }
     return std_handles.handles[slot];
 }

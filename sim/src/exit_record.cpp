@@ -40,31 +40,35 @@ DWORD code_for_signal(int signal) {
 
 }  // namespace
 
-void record_exit_code(pid_t pid, DWORD code) {
+void record_exit_code(pid_t pid, std::uint64_t start, DWORD code) {
     const std::string path = record_path(pid);
-    const std::string temporary = path + ".tmp";
+    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
-    const std::string text = std::to_string(code);
+    const std::string text = std::to_string(code) + " " + std::to_string(start);
     const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ::close(fd);
     if (written)
         ::rename(temporary.c_str(), path.c_str());
+    else
+        ::unlink(temporary.c_str());
 }
 
-std::optional<DWORD> take_exit_record(pid_t pid) {
-    const std::string path = record_path(pid);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::optional<DWORD> recorded_exit_code(pid_t pid, std::uint64_t start) {
+    const int fd = ::open(record_path(pid).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
-    char text[32] = {};
+    char text[64] = {};
     const ssize_t got = ::read(fd, text, sizeof text - 1);
     ::close(fd);
-    ::unlink(path.c_str());
     if (got <= 0)
         return std::nullopt;
-    return static_cast<DWORD>(std::strtoul(text, nullptr, 10));
+    char* rest = nullptr;
+    const auto code = std::strtoul(text, &rest, 10);
+    if (std::strtoull(rest, nullptr, 10) != start)
+        return std::nullopt;  // left by an earlier process with the same id
+    return static_cast<DWORD>(code);
 }
 
 void forget_exit_record(pid_t pid) {

@@ -96,4 +96,14 @@ std::vector<InheritedHandle> adopt_inherited_handles() {
     return adopted;
 }
 
+bool standard_handle_inherited(int slot) {
+    // Only for the process the creator started, not for a later one that merely inherited
+    // the environment.
+    static const std::string slots = [] {
+        const char* text = std::getenv(kInheritedStandardVariable);
+        return text != nullptr && started_by_simulated_host() ? std::string(text) : std::string();
+    }();
+    return slots.find(static_cast<char>('0' + slot)) != std::string::npos;
+}
+
 }  // namespace winsim

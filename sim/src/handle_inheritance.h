@@ -38,4 +38,10 @@ inline constexpr const char* kInheritedHandlesVariable = "WINSIM_INHERITED_HANDL
 // Read once from the environment (and removed from it) when the handle table is first used.
 std::vector<InheritedHandle> adopt_inherited_handles();
 
+// The standard handles a child received through STARTF_USESTDHANDLES were inheritable handles
+// of its creator, and inherited handles stay inheritable: the child's standard handle in that
+// slot (0, 1, 2) is inheritable when its creator listed the slot here ("0,1,2").
+inline constexpr const char* kInheritedStandardVariable = "WINSIM_STANDARD_INHERITED";
+bool standard_handle_inherited(int slot);
+
 }  // namespace winsim

@@ -82,6 +82,11 @@ bool remove_handle(HANDLE handle) {
     return true;
 }
 
+const char* type_of(HANDLE handle) {
+    const auto object = object_from_handle(handle);
+    return object ? object->type_name() : "";
+}
+
 BOOL fail(DWORD error) {
     SetLastError(error);
     return FALSE;
@@ -108,7 +113,7 @@ void SetLastError(DWORD error) {
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    WINSIM_FAIL_IF_INJECTED("CloseHandle");
+    WINSIM_FAIL_IF_INJECTED_ON("CloseHandle", winsim::type_of(handle));
     if (!winsim::remove_handle(handle))
         return winsim::fail(ERROR_INVALID_HANDLE);
     return TRUE;
@@ -117,12 +122,12 @@ BOOL CloseHandle(HANDLE handle) {
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read, LPOVERLAPPED) {
     if (bytes_read != nullptr)
         *bytes_read = 0;
-    if (auto fault = winsim::take_fault("ReadFile")) {
+    const auto object = winsim::object_from_handle(file);
+    if (auto fault = winsim::take_fault("ReadFile", object ? object->type_name() : "")) {
         if (fault->kind == winsim::FaultKind::fail)
             return winsim::fail(fault->value);
         return TRUE;  // quirk: success with zero bytes
     }
-    const auto object = winsim::object_from_handle(file);
     if (!object)
         return winsim::fail(ERROR_INVALID_HANDLE);
     DWORD transferred = 0;
@@ -136,12 +141,12 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_
                LPOVERLAPPED) {
     if (bytes_written != nullptr)
         *bytes_written = 0;
-    if (auto fault = winsim::take_fault("WriteFile")) {
+    const auto object = winsim::object_from_handle(file);
+    if (auto fault = winsim::take_fault("WriteFile", object ? object->type_name() : "")) {
         if (fault->kind == winsim::FaultKind::fail)
             return winsim::fail(fault->value);
         return TRUE;  // quirk: success with zero bytes
     }
-    const auto object = winsim::object_from_handle(file);
     if (!object)
         return winsim::fail(ERROR_INVALID_HANDLE);
     DWORD transferred = 0;
@@ -152,8 +157,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_
 }
 
 BOOL FlushFileBuffers(HANDLE file) {
-    WINSIM_FAIL_IF_INJECTED("FlushFileBuffers");
     const auto object = winsim::object_from_handle(file);
+    WINSIM_FAIL_IF_INJECTED_ON("FlushFileBuffers", object ? object->type_name() : "");
     if (!object)
         return winsim::fail(ERROR_INVALID_HANDLE);
     const DWORD error = object->flush();

@@ -2,8 +2,10 @@
 
 #include <winsim/jobs.h>
 #include <winsim/kernel.h>
+#include <winsim/process.h>
 
 #include "faults.h"
+#include "job_holder_watch.h"
 #include "job_registry.h"
 #include "object.h"
 #include "process_object.h"
@@ -11,10 +13,15 @@
 namespace winsim {
 namespace {
 
+// This process's hold on a job: the last of its handles to the job going away releases it
+// (the job ends when no process holds it any more).
 class JobObject : public KernelObject {
   public:
     explicit JobObject(std::uint64_t id) : id_(id) {}
-    ~JobObject() override { close_job(id_); }
+    ~JobObject() override {
+        release_job(id_);
+        drop_job_watch();
+    }
     JobObject(const JobObject&) = delete;
     JobObject& operator=(const JobObject&) = delete;
     const char* type_name() const override { return "Job"; }
@@ -36,6 +43,9 @@ HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES, LPCWSTR name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    // Watched before it holds the job: however this process ends from now on, the job is
+    // released for it.
+    winsim::hold_job_watch();
     const std::uint64_t id = winsim::create_job_record();
     if (id == 0)
         return nullptr;  // the machine's state could not be locked; the last error says why
@@ -72,9 +82,10 @@ BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
     const auto process_object = winsim::object_as<winsim::ProcessObject>(process);
     if (!job_object || !process_object)
         return winsim::fail(ERROR_INVALID_HANDLE);
-    // Windows refuses a process that has ended.
-    if (process_object->child().has_ended() ||
-        !winsim::add_job_member(job_object->id(), process_object->child().pid()))
+    // Windows refuses a process that has ended, and a handle without these rights.
+    if (!process_object->grants(PROCESS_SET_QUOTA | PROCESS_TERMINATE) ||
+        process_object->process().has_ended() ||
+        !winsim::add_job_member(job_object->id(), process_object->process().pid()))
         return winsim::fail(ERROR_ACCESS_DENIED);
     return TRUE;
 }

@@ -75,6 +75,63 @@ bool belongs_to(const GroupMember& process, const Member& member) {
     return process.group == member.pid && process.start >= member.start;
 }
 
+// Ends every process that belongs to one of the members. A member may start another process
+// while the others are being ended: look again until a pass finds nobody left.
+void end_members(const std::vector<Member>& members) {
+    for (int pass = 0; pass < 5; ++pass) {
+        bool ended_any = false;
+        for (const auto& process : host_processes()) {
+            if (process.pid == ::getpid())
+                continue;
+            for (const auto& member : members) {
+                if (!belongs_to(process, member))
+                    continue;
+                ended_any = ::kill(process.pid, SIGKILL) == 0 || ended_any;
+                break;
+            }
+        }
+        if (!ended_any)
+            break;
+    }
+}
+
+// Drops the holders `is_gone` picks from every job; returns the members of the kill-on-close
+// jobs that no holder keeps any more (those jobs are forgotten with them).
+template <class Picker>
+std::vector<Member> drop_holders(Picker is_gone) {
+    std::vector<Member> to_end;
+    // Releasing cannot report a failure: a job whose record cannot be reached keeps running.
+    (void)update_machine_state(kJobsState, [&](nlohmann::json& state) {
+        if (!state.contains("jobs"))
+            return false;
+        bool changed = false;
+        auto& jobs = state["jobs"];
+        for (auto it = jobs.begin(); it != jobs.end();) {
+            auto& holders = (*it)["holders"];
+            const auto before = holders.size();
+            for (auto holder = holders.begin(); holder != holders.end();) {
+                if (is_gone(holder->at("pid").get<pid_t>(),
+                            holder->at("start").get<std::uint64_t>()))
+                    holder = holders.erase(holder);
+                else
+                    ++holder;
+            }
+            changed = changed || holders.size() != before;
+            if (holders.size() != before && holders.empty()) {
+                if (it->value("kill_on_close", false)) {
+                    const auto members = members_of(*it);
+                    to_end.insert(to_end.end(), members.begin(), members.end());
+                }
+                it = jobs.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        return changed;
+    });
+    return to_end;
+}
+
 void append_member(nlohmann::json& job, pid_t pid, std::uint64_t start) {
     for (const auto& member : members_of(job))
         if (member.pid == pid && member.start == start)
@@ -86,14 +143,18 @@ void append_member(nlohmann::json& job, pid_t pid, std::uint64_t start) {
 
 std::uint64_t create_job_record() {
     std::uint64_t id = 0;
-    (void)update_machine_state(kJobsState, [&](nlohmann::json& state) {
+    const auto start = process_start_time(::getpid()).value_or(0);
+    const DWORD locked = update_machine_state(kJobsState, [&](nlohmann::json& state) {
         id = state.value("next", std::uint64_t{1});
         state["next"] = id + 1;
         state["jobs"][std::to_string(id)] = {
-            {"kill_on_close", false}, {"owner", ::getpid()}, {"members", nlohmann::json::array()}};
+            {"kill_on_close", false},
+            {"owner", ::getpid()},
+            {"holders", nlohmann::json::array({{{"pid", ::getpid()}, {"start", start}}})},
+            {"members", nlohmann::json::array()}};
         return true;
     });
-    return id;
+    return locked == ERROR_SUCCESS ? id : 0;
 }
 
 bool set_job_kill_on_close(std::uint64_t job, bool kill_on_close) {
@@ -147,38 +208,36 @@ bool join_creator_jobs(pid_t child) {
     return locked == ERROR_SUCCESS;
 }
 
-void close_job(std::uint64_t job) {
-    nlohmann::json record;
-    // A handle's close cannot report a failure: a job whose record cannot be reached then
-    // leaves its members running.
+void release_job(std::uint64_t job) {
+    const auto self = ::getpid();
+    const auto key = std::to_string(job);
+    std::vector<Member> to_end;
     (void)update_machine_state(kJobsState, [&](nlohmann::json& state) {
         auto& jobs = state["jobs"];
-        if (!jobs.contains(std::to_string(job)))
+        if (!jobs.contains(key))
             return false;
-        record = jobs[std::to_string(job)];
-        jobs.erase(std::to_string(job));
-        return true;
-    });
-    if (record.is_null() || !record.value("kill_on_close", false))
-        return;
-    const auto members = members_of(record);
-    // A member may start another process while the others are being ended: look again until
-    // a pass finds nobody left.
-    for (int pass = 0; pass < 5; ++pass) {
-        bool ended_any = false;
-        for (const auto& process : host_processes()) {
-            if (process.pid == ::getpid())
-                continue;
-            for (const auto& member : members) {
-                if (!belongs_to(process, member))
-                    continue;
-                ended_any = ::kill(process.pid, SIGKILL) == 0 || ended_any;
+        auto& record = jobs[key];
+        auto& holders = record["holders"];
+        for (auto holder = holders.begin(); holder != holders.end(); ++holder) {
+            if (holder->at("pid").get<pid_t>() == self) {
+                holders.erase(holder);
                 break;
             }
         }
-        if (!ended_any)
-            break;
-    }
+        if (holders.empty()) {
+            if (record.value("kill_on_close", false))
+                to_end = members_of(record);
+            jobs.erase(key);
+        }
+        return true;
+    });
+    end_members(to_end);
+}
+
+void release_jobs_of_ended_holder(pid_t pid, std::uint64_t start) {
+    end_members(drop_holders([&](pid_t holder, std::uint64_t holder_start) {
+        return holder == pid && holder_start == start;
+    }));
 }
 
 std::string jobs_document() {

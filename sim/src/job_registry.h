@@ -1,9 +1,11 @@
 #pragma once
-// The jobs of the machine and their members, kept in the machine state ("jobs.json") so that
-// a process finds the jobs it belongs to when it starts a child. Each member leads a process
-// group of its own (the simulated process creation makes it so); ending a member's group ends
-// what it started without the simulated host's help (a shell's background commands), and the
-// children it started through the simulated host are members themselves.
+// The jobs of the machine, their members and the processes that hold handles to them, kept in
+// the machine state ("jobs.json") so that a process finds the jobs it belongs to when it
+// starts a child, and so that a job ends when its last holder does, however that holder ends.
+// Each member leads a process group of its own (the simulated process creation makes it so);
+// ending a member's group ends what it started without the simulated host's help (a shell's
+// background commands), and the children it started through the simulated host are members
+// themselves.
 
 #include <sys/types.h>
 
@@ -12,8 +14,8 @@
 
 namespace winsim {
 
-// Each returns failure (0 or false, with the last error set) when the machine's state cannot
-// be locked.
+// A new job whose one holder is this process. Each of these returns failure (0 or false, with
+// the last error set) when the machine's state cannot be locked.
 std::uint64_t create_job_record();
 bool set_job_kill_on_close(std::uint64_t job, bool kill_on_close);
 // False when the process is gone.
@@ -23,9 +25,13 @@ bool add_job_member(std::uint64_t job, pid_t pid);
 // (as a member, or as a process in a member's group).
 bool join_creator_jobs(pid_t child);
 
-// The last handle of the job closed: ends every member's group when the job kills on close,
-// and forgets the job.
-void close_job(std::uint64_t job);
+// This process closed its last handle to the job. When no other holder is left the job ends:
+// every member's group is ended if the job kills on close, and the job is forgotten.
+void release_job(std::uint64_t job);
+
+// The process that started at `start` as `pid` has ended without closing its job handles
+// (killed, or ended without running its cleanup): every job it held is released for it.
+void release_jobs_of_ended_holder(pid_t pid, std::uint64_t start);
 
 // The machine's jobs as JSON text (tests inspect it).
 std::string jobs_document();

@@ -128,3 +128,18 @@ BOOL WaitNamedPipeW(LPCWSTR name, DWORD timeout) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
+
+BOOL GetNamedPipeClientProcessId(HANDLE pipe, PULONG client_process_id) {
+    WINSIM_FAIL_IF_INJECTED("GetNamedPipeClientProcessId");
+    const auto end = winsim::object_as<winsim::NamedPipeEnd>(pipe);
+    if (!end) {
+        return winsim::fail(winsim::object_from_handle(pipe) ? ERROR_NOT_SUPPORTED
+                                                             : ERROR_INVALID_HANDLE);
+    }
+    DWORD process_id = 0;
+    if (const DWORD error = end->client_process_id(process_id); error != 0)
+        return winsim::fail(error);
+    if (client_process_id != nullptr)
+        *client_process_id = process_id;
+    return TRUE;
+}

@@ -98,4 +98,9 @@ DWORD NamedPipeEnd::flush() {
     }
 }
 
+DWORD NamedPipeEnd::client_process_id(DWORD& process_id) {
+    process_id = static_cast<DWORD>(::getpid());
+    return 0;
+}
+
 }  // namespace winsim

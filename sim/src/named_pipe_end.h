@@ -29,6 +29,10 @@ class NamedPipeEnd : public KernelObject {
     // Returns once the peer has read everything written, as FlushFileBuffers does on a pipe.
     DWORD flush() override;
 
+    // GetNamedPipeClientProcessId: 0 and the client's process id, or the error. A client end
+    // answers with its own process (handles to it never leave the process that opened it).
+    virtual DWORD client_process_id(DWORD& process_id);
+
     void set_nowait(bool nowait) { nowait_ = nowait; }
     bool nowait() const { return nowait_; }
 

@@ -115,6 +115,11 @@ void NamedPipeServer::adopt_waiting_client() {
     } while (fd < 0 && (errno == EINTR || errno == ECONNABORTED));
     if (fd < 0)
         return;
+    // The process that called connect(): the client that opened the pipe.
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0)
+        client_pid_ = static_cast<DWORD>(peer.pid);
     stop_listening();
     // Its data, if any, can still be read; only ConnectNamedPipe tells that it has gone.
     state_ = peer_already_closed(fd) ? State::closing : State::connected;
@@ -165,6 +170,15 @@ DWORD NamedPipeServer::flush() {
         adopt_waiting_client();
     }
     return NamedPipeEnd::flush();
+}
+
+DWORD NamedPipeServer::client_process_id(DWORD& process_id) {
+    std::lock_guard guard(mutex_);
+    adopt_waiting_client();
+    if (state_ == State::listening)
+        return ERROR_PIPE_LISTENING;
+    process_id = client_pid_;
+    return 0;
 }
 
 }  // namespace winsim

@@ -30,6 +30,10 @@ class NamedPipeServer : public NamedPipeEnd {
     DWORD write(const void* buffer, DWORD size, DWORD& transferred) override;
     DWORD flush() override;
 
+    // The process that connected (also once it has closed its end again); before any client
+    // ERROR_PIPE_LISTENING.
+    DWORD client_process_id(DWORD& process_id) override;
+
   protected:
     DWORD not_connected_error() const override { return ERROR_PIPE_LISTENING; }
 
@@ -44,6 +48,7 @@ class NamedPipeServer : public NamedPipeEnd {
     FileLock lock_;
     int listener_;
     State state_ = State::listening;
+    DWORD client_pid_ = 0;
 };
 
 // A connected socket to the pipe's listener, or -1 with errno set.

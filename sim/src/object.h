@@ -32,6 +32,10 @@ std::shared_ptr<T> object_as(HANDLE handle) {
     return std::dynamic_pointer_cast<T>(object_from_handle(handle));
 }
 
+// The type name of the object behind a handle ("Process", "Pipe", ...), or "" when the handle
+// is not open; fault injection qualifies calls on several kinds of object with it.
+const char* type_of(HANDLE handle);
+
 // Removes the handle; false when it was not open.
 bool remove_handle(HANDLE handle);
 

@@ -10,8 +10,11 @@
 #include "exit_record.h"
 #include "faults.h"
 #include "object.h"
+#include "opened_process.h"
+#include "process_identity.h"
 #include "process_launch.h"
 #include "process_object.h"
+#include "process_security.h"
 #include "token.h"
 #include "waitable.h"
 #include "wtf8.h"
@@ -40,7 +43,8 @@ std::atomic<UINT>& error_mode() {
     return mode;
 }
 
-winsim::ProcessLaunch launch_of(LPCWSTR application_name, LPWSTR command_line, BOOL inherit_handles,
+winsim::ProcessLaunch launch_of(LPCWSTR application_name, LPWSTR command_line,
+                                LPSECURITY_ATTRIBUTES process_attributes, BOOL inherit_handles,
                                 DWORD creation_flags, LPVOID environment, LPCWSTR current_directory,
                                 LPSTARTUPINFOW startup_info,
                                 LPPROCESS_INFORMATION process_information,
@@ -54,6 +58,7 @@ winsim::ProcessLaunch launch_of(LPCWSTR application_name, LPWSTR command_line, B
     launch.current_directory = current_directory;
     launch.startup_info = startup_info;
     launch.process_information = process_information;
+    launch.process_attributes = process_attributes;
     launch.host_variables.emplace_back("WINSIM_TOKEN", winsim::token_to_json(token).dump());
     if (startup_info != nullptr && startup_info->lpDesktop != nullptr)
         launch.host_variables.emplace_back("WINSIM_DESKTOP",
@@ -65,26 +70,28 @@ winsim::ProcessLaunch launch_of(LPCWSTR application_name, LPWSTR command_line, B
 
 }  // namespace
 
-BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line, LPSECURITY_ATTRIBUTES,
-                    LPSECURITY_ATTRIBUTES, BOOL inherit_handles, DWORD creation_flags,
-                    LPVOID environment, LPCWSTR current_directory, LPSTARTUPINFOW startup_info,
+BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
+                    LPSECURITY_ATTRIBUTES process_attributes, LPSECURITY_ATTRIBUTES,
+                    BOOL inherit_handles, DWORD creation_flags, LPVOID environment,
+                    LPCWSTR current_directory, LPSTARTUPINFOW startup_info,
                     LPPROCESS_INFORMATION process_information) {
     bool failed = false;
     const auto quirk = creation_fault("CreateProcessW", failed);
     if (failed)
         return FALSE;
     // The child gets a copy of this process's token as it is now.
-    auto launch = launch_of(application_name, command_line, inherit_handles, creation_flags,
-                            environment, current_directory, startup_info, process_information,
-                            winsim::process_token_object()->snapshot());
+    auto launch = launch_of(application_name, command_line, process_attributes, inherit_handles,
+                            creation_flags, environment, current_directory, startup_info,
+                            process_information, winsim::process_token_object()->snapshot());
     launch.quirk = quirk.value_or(winsim::LaunchQuirk::none);
     return winsim::launch_process(launch);
 }
 
 BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR application_name, LPWSTR command_line,
-                          LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL inherit_handles,
-                          DWORD creation_flags, LPVOID environment, LPCWSTR current_directory,
-                          LPSTARTUPINFOW startup_info, LPPROCESS_INFORMATION process_information) {
+                          LPSECURITY_ATTRIBUTES process_attributes, LPSECURITY_ATTRIBUTES,
+                          BOOL inherit_handles, DWORD creation_flags, LPVOID environment,
+                          LPCWSTR current_directory, LPSTARTUPINFOW startup_info,
+                          LPPROCESS_INFORMATION process_information) {
     bool failed = false;
     const auto quirk = creation_fault("CreateProcessAsUserW", failed);
     if (failed)
@@ -95,9 +102,9 @@ BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR application_name, LPWSTR command
     const auto state = token_object->snapshot();
     if (!state.primary)
         return winsim::fail(1349);  // ERROR_BAD_TOKEN_TYPE
-    auto launch =
-        launch_of(application_name, command_line, inherit_handles, creation_flags, environment,
-                  current_directory, startup_info, process_information, state);
+    auto launch = launch_of(application_name, command_line, process_attributes, inherit_handles,
+                            creation_flags, environment, current_directory, startup_info,
+                            process_information, state);
     launch.quirk = quirk.value_or(winsim::LaunchQuirk::none);
     return winsim::launch_process(launch);
 }
@@ -111,15 +118,15 @@ UINT GetErrorMode() {
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    if (auto fault = winsim::take_fault("WaitForSingleObject")) {
+    // Held for the whole wait: another thread may close the handle meanwhile.
+    const auto object = winsim::object_from_handle(handle);
+    if (auto fault = winsim::take_fault("WaitForSingleObject", object ? object->type_name() : "")) {
         if (fault->kind == winsim::FaultKind::fail) {
             SetLastError(fault->value);
             return WAIT_FAILED;
         }
         return fault->value;  // quirk: the given wait result
     }
-    // Held for the whole wait: another thread may close the handle meanwhile.
-    const auto object = winsim::object_from_handle(handle);
     auto* waitable = dynamic_cast<winsim::Waitable*>(object.get());
     if (waitable == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -133,8 +140,10 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code) {
     const auto object = winsim::object_as<winsim::ProcessObject>(process);
     if (!object || exit_code == nullptr)
         return winsim::fail(ERROR_INVALID_HANDLE);
-    auto& child = object->child();
-    *exit_code = child.has_ended() ? child.exit_code() : STILL_ACTIVE;
+    if (!object->grants_any(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION))
+        return winsim::fail(ERROR_ACCESS_DENIED);
+    auto& target = object->process();
+    *exit_code = target.has_ended() ? target.exit_code() : STILL_ACTIVE;
     return TRUE;
 }
 
@@ -143,16 +152,38 @@ BOOL TerminateProcess(HANDLE process, UINT exit_code) {
     const auto object = winsim::object_as<winsim::ProcessObject>(process);
     if (!object)
         return winsim::fail(ERROR_INVALID_HANDLE);
-    if (!object->child().terminate(exit_code))
+    if (!object->grants(PROCESS_TERMINATE) || !object->process().terminate(exit_code))
         return winsim::fail(ERROR_ACCESS_DENIED);
     return TRUE;
 }
 
 void ExitProcess(UINT exit_code) {
-    // Codes that fit in the POSIX exit status need no record.
-    if (exit_code > 0xFF)
-        winsim::record_exit_code(::getpid(), exit_code);
+    // Also for codes that fit in the POSIX exit status: a process that opened this one by its
+    // id cannot wait for it and reads the code from the record.
+    winsim::record_exit_code(::getpid(), winsim::process_start_time(::getpid()).value_or(0),
+                             exit_code);
     ::_exit(static_cast<int>(exit_code & 0xFF));
+}
+
+HANDLE OpenProcess(DWORD desired_access, BOOL, DWORD process_id) {
+    if (auto fault = winsim::take_fault("OpenProcess")) {
+        SetLastError(fault->kind == winsim::FaultKind::fail ? fault->value : ERROR_SUCCESS);
+        return nullptr;
+    }
+    const auto pid = static_cast<pid_t>(process_id);
+    const auto start = process_id == 0 || pid <= 0 ? std::nullopt : winsim::process_start_time(pid);
+    if (!start) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const auto granted = winsim::process_access(winsim::process_token_object()->snapshot(),
+                                                winsim::process_dacl(pid, *start), desired_access);
+    if (!granted) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return winsim::insert_handle(std::make_shared<winsim::ProcessObject>(
+        std::make_shared<winsim::OpenedProcess>(pid, *start), *granted));
 }
 
 DWORD ResumeThread(HANDLE thread) {
@@ -176,5 +207,9 @@ DWORD GetProcessId(HANDLE process) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }
-    return static_cast<DWORD>(object->child().pid());
+    if (!object->grants_any(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    return static_cast<DWORD>(object->process().pid());
 }

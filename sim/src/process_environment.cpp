@@ -1,9 +1,11 @@
 #include "process_environment.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "faults.h"
 #include "machine.h"
 #include "wtf8.h"
 
@@ -48,18 +50,28 @@ std::vector<std::string> child_environment(
             entries.emplace_back(*entry);
     }
     std::vector<std::pair<std::string, std::string>> own{{"WINSIM_MACHINE", machine_directory()}};
+    if (const char* log = std::getenv("WINSIM_CALL_LOG"); log != nullptr)
+        own.emplace_back("WINSIM_CALL_LOG", log);
     own.insert(own.end(), overrides.begin(), overrides.end());
+    // Faults armed for this process stay here; a block the caller gives names the child's
+    // on purpose; faults for a role reach every descendant whatever its environment.
+    std::string faults = faults_for_descendants();
     std::erase_if(entries, [&](const std::string& entry) {
         const auto name = name_of(entry);
-        // Faults armed for this process stay here; a block the caller gives names the
-        // child's on purpose.
-        if (name == "WINSIM_FAULTS" && block == nullptr)
+        if (name == "WINSIM_FAULTS") {
+            if (block != nullptr) {
+                const std::string given = entry.substr(name.size() + 1);
+                faults = given + (faults.empty() || given.empty() ? "" : ",") + faults;
+            }
             return true;
-        if (name == "WINSIM_INHERITED_HANDLES")
+        }
+        if (name == "WINSIM_INHERITED_HANDLES" || name == "WINSIM_STANDARD_INHERITED")
             return true;
         return std::any_of(own.begin(), own.end(),
                            [&](const auto& variable) { return variable.first == name; });
     });
+    if (!faults.empty())
+        own.emplace_back("WINSIM_FAULTS", faults);
     for (const auto& [name, value] : own)
         entries.push_back(name + "=" + value);
     return entries;

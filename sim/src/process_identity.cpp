@@ -11,6 +11,7 @@ namespace {
 struct StatFields {
     char state = '?';
     std::uint64_t start_time = 0;
+    std::optional<int> exit_code;  // field 52, the wait status, since Linux 3.5
 };
 
 std::optional<StatFields> read_stat(pid_t pid) {
@@ -32,6 +33,11 @@ std::optional<StatFields> read_stat(pid_t pid) {
     fields >> stat.start_time;
     if (!fields)
         return std::nullopt;
+    for (int field = 23; field < 52; ++field)
+        fields >> skipped;
+    int exit_code = 0;
+    if (fields >> exit_code)
+        stat.exit_code = exit_code;
     return stat;
 }
 
@@ -47,6 +53,13 @@ std::optional<std::uint64_t> process_start_time(pid_t pid) {
 bool is_same_live_process(pid_t pid, std::uint64_t start_time) {
     const auto stat = read_stat(pid);
     return stat && stat->start_time == start_time && stat->state != 'Z' && stat->state != 'X';
+}
+
+std::optional<int> zombie_wait_status(pid_t pid, std::uint64_t start_time) {
+    const auto stat = read_stat(pid);
+    if (!stat || stat->start_time != start_time || stat->state != 'Z')
+        return std::nullopt;
+    return stat->exit_code;
 }
 
 }  // namespace winsim

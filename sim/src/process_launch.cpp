@@ -21,8 +21,11 @@
 #include "launch_marker.h"
 #include "object.h"
 #include "process_environment.h"
+#include "process_identity.h"
 #include "process_object.h"
 #include "process_program.h"
+#include "process_security.h"
+#include "token.h"
 #include "wtf8.h"
 
 namespace winsim {
@@ -157,6 +160,31 @@ int read_start_error(int report) {
     return got == static_cast<ssize_t>(sizeof error) ? error : 0;
 }
 
+// The DACL of the new process object, or the error for a descriptor that is not one.
+struct ProcessDescriptor {
+    std::optional<std::vector<AccessEntry>> dacl;
+    DWORD error = 0;
+};
+
+ProcessDescriptor process_descriptor(const ProcessLaunch& launch) {
+    const auto* attributes = launch.process_attributes;
+    if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr) {
+        const auto description = read_security_descriptor(attributes->lpSecurityDescriptor);
+        if (!description)
+            return {std::nullopt, ERROR_INVALID_SECURITY_DESCR};
+        if (!description->dacl)
+            return {};
+        return {map_generic_rights(*description->dacl, kProcessGenericMapping)};
+    }
+    auto token = process_token_object()->snapshot();
+    for (const auto& [name, value] : launch.host_variables)
+        if (name == "WINSIM_TOKEN")
+            token = token_from_json(nlohmann::json::parse(value));
+    if (!token.default_dacl)
+        return {};
+    return {map_generic_rights(*token.default_dacl, kProcessGenericMapping)};
+}
+
 }  // namespace
 
 BOOL launch_process(const ProcessLaunch& launch) {
@@ -175,6 +203,9 @@ BOOL launch_process(const ProcessLaunch& launch) {
                                             ? std::u16string(launch.application_name)
                                             : words.front();
 
+    const auto descriptor = process_descriptor(launch);
+    if (descriptor.error != 0)
+        return fail(descriptor.error);
     ChildPlan plan;
     const auto program = resolve_program(program_name);
     if (const auto* error = std::get_if<DWORD>(&program))
@@ -200,6 +231,12 @@ BOOL launch_process(const ProcessLaunch& launch) {
     const bool console_only = launch.own_console && (startup.dwFlags & STARTF_USESTDHANDLES) == 0;
     auto variables = launch.host_variables;
     variables.emplace_back("WINSIM_COMMAND_LINE", wtf8_from_utf16(line));
+    std::string inherited_standard;
+    for (int slot = 0; slot < 3; ++slot)
+        if (plan.standard[slot] >= 0)
+            inherited_standard += (inherited_standard.empty() ? "" : ",") + std::to_string(slot);
+    if (!inherited_standard.empty())
+        variables.emplace_back(kInheritedStandardVariable, inherited_standard);
     if (launch.inherit_handles) {
         std::ostringstream passed;
         for (const auto& handle : inheritable_descriptors()) {
@@ -250,6 +287,8 @@ BOOL launch_process(const ProcessLaunch& launch) {
     }
     ::setpgid(pid, pid);
     forget_exit_record(pid);
+    // Before the child runs: from its first instruction on, others may try to open it.
+    record_process_dacl(pid, process_start_time(pid).value_or(0), descriptor.dacl);
     // Before the child runs: a child that starts processes of its own must already be in
     // the jobs, or they could escape them. A child that cannot join them does not run at all.
     if (launch.join_creator_jobs && !join_creator_jobs(pid)) {
@@ -273,7 +312,8 @@ BOOL launch_process(const ProcessLaunch& launch) {
     ::close(report[0]);
 
     auto& information = *launch.process_information;
-    information.hProcess = insert_handle(std::make_shared<ProcessObject>(child));
+    information.hProcess =
+        insert_handle(std::make_shared<ProcessObject>(child, PROCESS_ALL_ACCESS));
     information.hThread = launch.quirk == LaunchQuirk::null_thread_handle
                               ? nullptr
                               : insert_handle(std::make_shared<ThreadObject>(child));

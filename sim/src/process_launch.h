@@ -29,6 +29,10 @@ struct ProcessLaunch {
     LPCWSTR current_directory = nullptr;
     LPSTARTUPINFOW startup_info = nullptr;
     LPPROCESS_INFORMATION process_information = nullptr;
+    // The new process object's descriptor when it carries one; otherwise the default DACL of
+    // the child's token (WINSIM_TOKEN among host_variables), as Windows takes a default process
+    // descriptor's ACLs from the token the process is created with.
+    LPSECURITY_ATTRIBUTES process_attributes = nullptr;
     // Variables the simulated host itself reads in the child (its token, its desktop).
     std::vector<std::pair<std::string, std::string>> host_variables;
     LaunchQuirk quirk = LaunchQuirk::none;

@@ -1,6 +1,8 @@
 #include "process_object.h"
 
+#include <winsim/kernel.h>
 #include <winsim/process.h>
+#include <winsim/security.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "exit_record.h"
+#include "process_identity.h"
 
 namespace winsim {
 namespace {
@@ -28,8 +31,9 @@ struct Orphans {
 };
 
 Orphans& orphans() {
-    static Orphans instance;
-    return instance;
+    // Never destroyed: process handles still close while the process exits.
+    static auto* instance = new Orphans;
+    return *instance;
 }
 
 void reap_orphans() {
@@ -77,7 +81,10 @@ bool poll_readable(int fd, DWORD milliseconds) {
 }  // namespace
 
 ChildProcess::ChildProcess(pid_t pid, int gate_fd)
-    : pid_(pid), pidfd_(open_pidfd(pid)), gate_fd_(gate_fd) {
+    : pid_(pid),
+      start_(process_start_time(pid).value_or(0)),
+      pidfd_(open_pidfd(pid)),
+      gate_fd_(gate_fd) {
     reap_orphans();
 }
 
@@ -111,9 +118,12 @@ bool ChildProcess::reap_locked(bool block) {
         return false;
     }
     reaped_ = true;
-    const auto recorded = take_exit_record(pid_);
+    const auto recorded = recorded_exit_code(pid_, start_);
     if (!terminated_with_ && recorded)
         terminated_with_ = recorded;
+    // Whoever opened the process by its id finds its code there once it is reaped.
+    if (!recorded)
+        record_exit_code(pid_, start_, windows_exit_code(status_, terminated_with_));
     return true;
 }
 
@@ -166,9 +176,17 @@ bool ChildProcess::terminate(DWORD code) {
     if (reap_locked(false))
         return false;
     terminated_with_ = code;
-    record_exit_code(pid_, code);
+    record_exit_code(pid_, start_, code);
     ::kill(pid_, SIGKILL);
     return true;
+}
+
+DWORD ProcessObject::wait(DWORD milliseconds) {
+    if (!grants(SYNCHRONIZE)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return WAIT_FAILED;
+    }
+    return process_->wait(milliseconds);
 }
 
 }  // namespace winsim

@@ -6,8 +6,10 @@
 
 #include <winsim/testing.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -23,6 +25,8 @@ namespace {
 
 constexpr const char* kGroup = "S-1-5-21-1000-2000-3000-1010";
 constexpr const char* kCapability = "S-1-5-21-1000-2000-3000-4000";
+constexpr const char* kOtherRunsCapability = "S-1-5-21-1000-2000-3000-4001";
+constexpr const char* kAccount = "QuarvelSandboxOnline";
 
 std::string read_all(HANDLE handle) {
     std::string text;
@@ -35,15 +39,31 @@ std::string read_all(HANDLE handle) {
 
 class CommandLaunch : public testing::LeakCheckedTest {
   protected:
+    void SetUp() override {
+        LeakCheckedTest::SetUp();
+        // The standard handles live as long as the process; a launch looks at them.
+        for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+            GetStdHandle(which);
+        count_resources_from_now();
+    }
     void TearDown() override {
         LeakCheckedTest::TearDown();
         EXPECT_EQ(nlohmann::json::parse(winsim::desktops_json()).size(), 0u);
         EXPECT_TRUE(testing::live_children().empty());
     }
 
-    static CommandSpec spec(std::vector<std::string> arguments) {
+    static CommandSpec spec(std::vector<std::string> arguments,
+                            const char* capability = kCapability) {
         return CommandSpec{std::move(arguments), to_wide(testing::windows_form("/tmp")), kGroup,
-                           kCapability};
+                           capability};
+    }
+    // Launches, waits, and gives the exit code.
+    static DWORD exit_code_of(const CommandSpec& command) {
+        auto launched = launch_command(command, nullptr, false);
+        EXPECT_TRUE(launched) << launched.error().message;
+        if (!launched)
+            return 0xFFFFFFFF;
+        return wait_for_exit(std::move(*launched)).value_or(0xFFFFFFFF);
     }
     static std::vector<std::string> probe(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(),
@@ -91,6 +111,62 @@ TEST_F(CommandLaunch, ReleasingTheCommandEndsWhatItLeftRunning) {
     EXPECT_TRUE(testing::wait_until_ended(background, 5000));
 }
 
+TEST_F(CommandLaunch, AnotherRunsCommandCannotOpenThisRunsCommandButItsWorkerAndItsOwnSidsCan) {
+    winsim::ensure_local_user(kAccount, "Secret-1!");
+    const auto administrator = winsim::administrator_token_json(true);
+    winsim::set_process_token_json(winsim::account_token_json(kAccount));  // this run's worker
+    auto first = launch_command(spec(probe({"sleep", "60000"})), nullptr, false);
+    ASSERT_TRUE(first) << first.error().message;
+    const std::string pid = std::to_string(first->process_id());
+    const std::string all_access = "1fffff";
+    // A process with the command's own SIDs (same run) may do anything to it.
+    EXPECT_EQ(exit_code_of(spec(probe({"open-process", pid, all_access}))), 0u);
+    // The worker keeps what it needs through its logon session.
+    UniqueHandle opened(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
+                    first->process_id()));
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(WaitForSingleObject(opened.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+    // Another run of the same account: a new sign-in and its own capability SID. Everyone is
+    // one of its restricting SIDs too; none of them may change the first run's command.
+    winsim::set_process_token_json(winsim::account_token_json(kAccount));
+    for (const char* access : {"1fffff", "1", "20", "40000"})
+        EXPECT_EQ(exit_code_of(spec(probe({"open-process", pid, access}), kOtherRunsCapability)),
+                  static_cast<DWORD>(ERROR_ACCESS_DENIED))
+            << access;
+    winsim::set_process_token_json(administrator);
+
+    ASSERT_TRUE(TerminateProcess(opened.get(), 7));
+    DWORD code = 0;
+    EXPECT_EQ(WaitForSingleObject(opened.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(GetExitCodeProcess(opened.get(), &code));
+    EXPECT_EQ(code, 7u);
+    EXPECT_EQ(wait_for_exit(std::move(*first)).value_or(0), 7u);
+}
+
+TEST_F(CommandLaunch, TheCommandInheritsNoHandleOfTheWorkerButItsOwnThreeStreams) {
+    // What the worker was given as standard handles may well be inheritable.
+    std::vector<std::string> standard;
+    for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        const HANDLE handle = GetStdHandle(which);
+        ASSERT_TRUE(SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT));
+        standard.push_back(std::to_string(reinterpret_cast<std::uintptr_t>(handle)));
+    }
+    auto launched = launch_command(spec(probe({"list-handles"})), nullptr, false);
+    ASSERT_TRUE(launched) << launched.error().message;
+    UniqueHandle output = launched->take_stdout();
+    EXPECT_TRUE(wait_for_exit(std::move(*launched)));
+    std::vector<std::string> inherited;
+    std::istringstream lines(read_all(output.get()));
+    for (std::string line; std::getline(lines, line);)
+        inherited.push_back(line);
+    // Standard input, output and error of the command, and nothing else.
+    EXPECT_EQ(inherited.size(), 3u);
+    for (const auto& value : standard)
+        EXPECT_EQ(std::find(inherited.begin(), inherited.end(), value), inherited.end()) << value;
+}
+
 TEST_F(CommandLaunch, TraceWritesTheSixLaunchStagesInOrder) {
     HANDLE read = nullptr;
     HANDLE write = nullptr;
@@ -130,6 +206,9 @@ TEST_F(CommandLaunch, EveryFailureAfterTheProcessExistsEndsItBeforeItRuns) {
         {"CreatePipe", 2, 8, FaultKind::fail, "stdio_pipe_failed",
          "Could not create protected command output channel. Windows error 8."},
         {"SetHandleInformation", 3, 6, FaultKind::fail, "stdio_pipe_failed",
+         "Could not secure protected command output handle. Windows error 6."},
+        // The worker's own standard input.
+        {"SetHandleInformation", 4, 6, FaultKind::fail, "stdio_pipe_failed",
          "Could not secure protected command output handle. Windows error 6."},
         {"CreateProcessAsUserW", 1, 5, FaultKind::fail, "process_create_failed",
          "Could not create suspended protected command. Windows error 5."},

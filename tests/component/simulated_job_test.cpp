@@ -1,5 +1,6 @@
 // Simulated job objects: kill-on-close ends the members, what they started through the
-// simulated host and what they started on their own; other processes are left alone.
+// simulated host and what they started on their own; other processes are left alone. A job
+// ends with the last process that holds it, however that process ends.
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -104,6 +105,56 @@ TEST_F(SimulatedJob, ClosingAKillOnCloseJobEndsMembersAndEverythingTheyStarted) 
     EXPECT_EQ(nlohmann::json::parse(winsim::jobs_json())["jobs"].size(), 0u);
     TerminateProcess(outsider.process.get(), 1);
     WaitForSingleObject(outsider.process.get(), INFINITE);
+}
+
+TEST_F(SimulatedJob, AHolderThatEndsInAnyWayTakesItsKillOnCloseJobAndItsMembersWithIt) {
+    // hold-job: a probe that puts a sleeper in a kill-on-close job and never closes the job.
+    enum class End { killed, terminated, exit_process, returned };
+    const struct {
+        const char* argument;
+        End end;
+    } rows[] = {{"wait", End::killed},
+                {"wait", End::terminated},
+                {"exit", End::exit_process},
+                {"return", End::returned}};
+    for (const auto& row : rows) {
+        auto holder = start_child(probe(std::string("hold-job ") + row.argument));
+        const pid_t member = read_pid(holder.output.get());
+        if (row.end == End::killed) {
+            ::kill(static_cast<pid_t>(holder.pid), SIGKILL);
+        } else if (row.end == End::terminated) {
+            EXPECT_TRUE(TerminateProcess(holder.process.get(), 9));
+        }
+        EXPECT_EQ(WaitForSingleObject(holder.process.get(), 5000), WAIT_OBJECT_0);
+        EXPECT_TRUE(testing::wait_until_ended(member, 5000)) << row.argument;
+        EXPECT_EQ(nlohmann::json::parse(winsim::jobs_json())["jobs"].size(), 0u) << row.argument;
+    }
+}
+
+TEST_F(SimulatedJob, AJobLivesAsLongAsAProcessHoldsIt) {
+    auto holder = start_child(probe("hold-job wait"));
+    const pid_t member = read_pid(holder.output.get());
+    EXPECT_EQ(WaitForSingleObject(holder.process.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_FALSE(testing::process_has_ended(member));
+    const auto jobs = nlohmann::json::parse(winsim::jobs_json())["jobs"];
+    ASSERT_EQ(jobs.size(), 1u);
+    const auto& holders = jobs.begin().value()["holders"];
+    ASSERT_EQ(holders.size(), 1u);
+    EXPECT_EQ(holders[0]["pid"].get<DWORD>(), holder.pid);
+
+    TerminateProcess(holder.process.get(), 1);
+    EXPECT_TRUE(testing::wait_until_ended(member, 5000));
+}
+
+TEST_F(SimulatedJob, TheWatcherOfAJobHolderLeavesWhenTheLastJobIsClosed) {
+    auto first = kill_on_close_job();
+    auto second = kill_on_close_job();
+    // One watcher for this process, whatever the number of jobs it holds.
+    EXPECT_EQ(testing::live_children().size(), 1u);
+    first.reset();
+    EXPECT_EQ(testing::live_children().size(), 1u);
+    second.reset();
+    EXPECT_TRUE(testing::live_children().empty());
 }
 
 TEST_F(SimulatedJob, JobWithoutKillOnCloseLeavesItsMembersRunning) {

@@ -174,6 +174,20 @@ TEST_F(SimulatedProcess, StandardHandlesConnectTheChildToPipes) {
     EXPECT_EQ(exit_code_after_wait(child.process.get()), 0u);
 }
 
+TEST_F(SimulatedProcess, StandardHandlesGivenToTheChildStayInheritableThere) {
+    // Inherited handles keep their attribute; the standard handles given are inherited ones.
+    auto output = make_pipe(true);
+    SetHandleInformation(output.read.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output.write.get();
+    auto child = start(probe_command("standard-flags"), 0, &startup, TRUE);
+    output.write.reset();
+    EXPECT_EQ(read_to_end(output.read.get()), "-1-");
+    EXPECT_EQ(exit_code_after_wait(child.process.get()), 0u);
+}
+
 TEST_F(SimulatedProcess, StandardHandleThatIsNotInheritableDoesNotReachTheChild) {
     for (const bool inherit_handles : {false, true}) {
         auto output = make_pipe(inherit_handles);

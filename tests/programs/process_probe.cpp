@@ -10,6 +10,21 @@
 //                               large (20,000 bytes in one write), straddle (four-byte
 //                               characters across each of five 8,192-byte boundaries, written
 //                               8,192 bytes at a time), invalid ("f", 0xFF, "g")
+//   hold-job <end>              starts "sleep 60000" in a kill-on-close job whose one handle it
+//                               never closes, prints the sleeper's process id and a line feed,
+//                               then ends as <end> says: wait (until killed), exit
+//                               (ExitProcess), return (from main)
+//   list-handles                writes the values (hexadecimal, one a line) of the handles it
+//                               holds among the first 4,096 values from 0x1000 before it opens
+//                               any handle of its own: what it inherited
+//   standard-flags              writes, for standard input, output and error, 1 when the handle
+//                               is inheritable, 0 when not, - when there is none
+//   open-process <pid> <hex>    OpenProcess with that access; ends with 0 or the last error
+//   create-pipe                 CreatePipe; ends with 0 or the last error
+//   relay <inherit|block> ...   CreatePipe (ends with 99 when it fails), then runs this program
+//                               with the remaining arguments, with its own environment or an
+//                               explicit block holding only "RELAYED=1", and ends with that
+//                               child's exit code
 // A failed write to standard output ends it with 4, a failed write to a handle with 3.
 
 #include <cstdlib>
@@ -49,6 +64,13 @@ std::string narrow(const WideString& text) {
     return quarvel::narrow_lossy(text);
 }
 
+// This program's own command-line form, for starting it again.
+WideString own_program() {
+    WideString line = GetCommandLineW();
+    const auto end = line[0] == WIDE('"') ? line.find(WIDE('"'), 1) + 1 : line.find(WIDE(' '));
+    return line.substr(0, end);
+}
+
 void copy_input() {
     char buffer[4096];
     for (;;) {
@@ -61,10 +83,8 @@ void copy_input() {
 }
 
 void spawn_sleeper(const WideString& milliseconds) {
-    WideString line = GetCommandLineW();
     // The program is the first word; run it again with "sleep".
-    const auto end = line[0] == WIDE('"') ? line.find(WIDE('"'), 1) + 1 : line.find(WIDE(' '));
-    WideString command = line.substr(0, end) + WIDE(" sleep ") + milliseconds;
+    WideString command = own_program() + WIDE(" sleep ") + milliseconds;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -74,6 +94,73 @@ void spawn_sleeper(const WideString& milliseconds) {
     write_output(std::to_string(process.dwProcessId));
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+}
+
+UINT last_error_or_success(BOOL succeeded) {
+    return succeeded ? 0 : static_cast<UINT>(GetLastError());
+}
+
+PROCESS_INFORMATION start_again(const WideString& arguments, DWORD flags, LPVOID environment) {
+    WideString command = own_program() + WIDE(" ") + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
+                        flags | CREATE_UNICODE_ENVIRONMENT, environment, nullptr, &startup,
+                        &process))
+        finish(5);
+    return process;
+}
+
+// The job handle is left open on purpose: the process ends holding it.
+int hold_job(const std::string& end) {
+    const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job == nullptr ||
+        !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits))
+        finish(6);
+    const auto sleeper = start_again(WIDE("sleep 60000"), CREATE_SUSPENDED, nullptr);
+    if (!AssignProcessToJobObject(job, sleeper.hProcess) ||
+        ResumeThread(sleeper.hThread) == 0xFFFFFFFF)
+        finish(7);
+    write_output(std::to_string(sleeper.dwProcessId) + "\n");
+    CloseHandle(sleeper.hThread);
+    CloseHandle(sleeper.hProcess);
+    if (end == "exit")
+        finish(0);
+    if (end == "wait")
+        Sleep(INFINITE);
+    return 0;
+}
+
+void list_handles() {
+    std::string values;
+    for (std::uintptr_t value = 0x1000; value < 0x1000 + 4096 * 4; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+            values += std::to_string(value) + "\n";
+    }
+    write_output(values);
+}
+
+UINT relay(const std::string& environment, const WideString& arguments) {
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    if (!CreatePipe(&read, &write, nullptr, 0))
+        finish(99);
+    CloseHandle(read);
+    CloseHandle(write);
+    WideString block = WIDE("RELAYED=1");
+    block.push_back(0);
+    block.push_back(0);
+    const auto child = start_again(arguments, 0, environment == "block" ? block.data() : nullptr);
+    CloseHandle(child.hThread);
+    WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hProcess);
+    return code;
 }
 
 std::string pattern(const std::string& name) {
@@ -137,6 +224,45 @@ int main() {
     if (action == "spawn-sleeper" && args.size() == 2) {
         spawn_sleeper(args[1]);
         finish(0);
+    }
+    if (action == "hold-job" && args.size() == 2)
+        return hold_job(narrow(args[1]));
+    if (action == "list-handles") {
+        list_handles();
+        finish(0);
+    }
+    if (action == "standard-flags") {
+        std::string flags;
+        for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+            DWORD value = 0;
+            const HANDLE handle = GetStdHandle(which);
+            flags += handle == nullptr || !GetHandleInformation(handle, &value)
+                         ? '-'
+                         : ((value & HANDLE_FLAG_INHERIT) != 0 ? '1' : '0');
+        }
+        write_output(flags);
+        finish(0);
+    }
+    if (action == "open-process" && args.size() == 3) {
+        const auto pid = static_cast<DWORD>(std::strtoul(narrow(args[1]).c_str(), nullptr, 10));
+        const auto access = static_cast<DWORD>(std::strtoul(narrow(args[2]).c_str(), nullptr, 16));
+        const HANDLE process = OpenProcess(access, FALSE, pid);
+        const UINT result = last_error_or_success(process != nullptr);
+        if (process != nullptr)
+            CloseHandle(process);
+        finish(result);
+    }
+    if (action == "create-pipe") {
+        HANDLE read = nullptr;
+        HANDLE write = nullptr;
+        const UINT result = last_error_or_success(CreatePipe(&read, &write, nullptr, 0));
+        finish(result);
+    }
+    if (action == "relay" && args.size() >= 3) {
+        WideString rest;
+        for (std::size_t k = 2; k < args.size(); ++k)
+            rest += (k > 2 ? WIDE(" ") : WIDE("")) + args[k];
+        finish(relay(narrow(args[1]), rest));
     }
     finish(64);
 }

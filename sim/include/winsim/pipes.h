@@ -67,3 +67,8 @@ BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD max_collection_c
 // time-out (NMPWAIT_USE_DEFAULT_WAIT: the server's default time-out), ERROR_FILE_NOT_FOUND at
 // once when no pipe of that name exists.
 BOOL WaitNamedPipeW(LPCWSTR name, DWORD timeout);
+
+// The process id of the pipe's client: on the server end the process that opened the pipe
+// (still after it closed its end), ERROR_PIPE_LISTENING before any client did; on a client end
+// the calling process. Any other handle: ERROR_NOT_SUPPORTED; no handle: ERROR_INVALID_HANDLE.
+BOOL GetNamedPipeClientProcessId(HANDLE pipe, PULONG client_process_id);

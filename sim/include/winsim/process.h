@@ -68,11 +68,11 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
 // STILL_ACTIVE while the process runs; afterwards the full 32-bit code of ExitProcess or
-// TerminateProcess.
+// TerminateProcess. Needs PROCESS_QUERY_(LIMITED_)INFORMATION, else ERROR_ACCESS_DENIED.
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exit_code);
 
 // Ends the process at once (it does not wait). Fails with ERROR_ACCESS_DENIED once the process
-// has ended, as Windows does.
+// has ended, as Windows does, and without PROCESS_TERMINATE.
 BOOL TerminateProcess(HANDLE process, UINT exit_code);
 
 // Records the full 32-bit code for whoever holds a handle to this process, then ends it.
@@ -81,7 +81,35 @@ BOOL TerminateProcess(HANDLE process, UINT exit_code);
 // Lets a suspended child run. Returns the previous suspend count (1, then 0), or 0xFFFFFFFF.
 DWORD ResumeThread(HANDLE thread);
 
+// Needs PROCESS_QUERY_INFORMATION or PROCESS_QUERY_LIMITED_INFORMATION.
 DWORD GetProcessId(HANDLE process);
+
+#define PROCESS_TERMINATE 0x0001u
+#define PROCESS_CREATE_THREAD 0x0002u
+#define PROCESS_SET_SESSIONID 0x0004u
+#define PROCESS_VM_OPERATION 0x0008u
+#define PROCESS_VM_READ 0x0010u
+#define PROCESS_VM_WRITE 0x0020u
+#define PROCESS_DUP_HANDLE 0x0040u
+#define PROCESS_CREATE_PROCESS 0x0080u
+#define PROCESS_SET_QUOTA 0x0100u
+#define PROCESS_SET_INFORMATION 0x0200u
+#define PROCESS_QUERY_INFORMATION 0x0400u
+#define PROCESS_SUSPEND_RESUME 0x0800u
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
+#define PROCESS_ALL_ACCESS 0x001FFFFFu
+
+// A handle to a running process of the machine, granted the rights the process object's
+// security descriptor allows the caller's token (write-restricted and restricted tokens
+// included; an enabled SeDebugPrivilege passes every check). The descriptor is the one the
+// creating call gave (SECURITY_ATTRIBUTES), else the default DACL of the token the process was
+// created with (CreateProcessW: the creator's; CreateProcessAsUserW: hToken's); a process
+// started from a shell has the interactive administrator's default. Fails with
+// ERROR_INVALID_PARAMETER for process id 0 or an id no process has, ERROR_ACCESS_DENIED when
+// refused. The handle can wait (SYNCHRONIZE), read the exit code
+// (PROCESS_QUERY_LIMITED_INFORMATION) and terminate (PROCESS_TERMINATE) as the rights allow;
+// bInheritHandle is ignored (process handles never cross into a child).
+HANDLE OpenProcess(DWORD desired_access, BOOL inherit_handle, DWORD process_id);
 
 // Anonymous pipe: POSIX pipe ends, inheritable when the attributes say so.
 BOOL CreatePipe(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attributes, DWORD size);
@@ -110,3 +138,21 @@ BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR application_name, LPWSTR command
 // nothing else, as the simulated host shows no error boxes.
 UINT SetErrorMode(UINT mode);
 UINT GetErrorMode();
+
+// ---------------------------------------------------------------- environment
+#ifndef ERROR_ENVVAR_NOT_FOUND
+#define ERROR_ENVVAR_NOT_FOUND 203L
+#endif
+
+// The variable's value, found by name without regard to ASCII letter case. When it fits with
+// its terminating zero: copied, and its length without the zero returned (an empty value thus
+// returns 0 and leaves the last error as it was). Otherwise, a null buffer included, the size
+// it needs with the zero. An unset variable: 0 with ERROR_ENVVAR_NOT_FOUND. Values keep
+// unpaired surrogates.
+DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+
+// Sets the variable (replacing it under any letter case), or removes it for a null value (a
+// variable that does not exist is removed with success). An empty name or one with '=' after
+// its first character fails with ERROR_INVALID_PARAMETER. Children started without an
+// environment block see the change.
+BOOL SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value);

@@ -31,6 +31,10 @@ struct Fault {
 // Arms one fault in this process. Faults can also be armed for a whole process through the
 // environment variable WINSIM_FAULTS ("Function:nth:value[:quirk],..."), which the simulated
 // host reads at the first simulated call and then removes so that children do not inherit it.
+// `function` may name a role ("role/Function": armed by the first descendant whose first
+// argument is `role`, passed on to every child until then) and the kind of object
+// ("Function@Process": only calls on that kind of object). WINSIM_CALL_LOG=<path> makes every
+// process append "<role> <function>[@kind]" for each call that can take a fault.
 void inject_fault(Fault fault);
 void inject_fault(std::string_view function, std::uint32_t value, std::uint64_t nth_call = 1,
                   FaultKind kind = FaultKind::fail);
@@ -111,6 +115,8 @@ namespace winsim {
 // The machine's jobs as JSON text: {"jobs": {"<id>": {"kill_on_close": bool, "owner": pid,
 // "members": [{"pid": n, "start": clock ticks}, ...]}, ...}, "next": n}. A job is listed while
 // a handle to it is open.
+// Each job also lists its "holders" (pid and start, like "members"): the processes with a handle
+// to it; the job ends when the last of them lets go or ends, however it ends.
 std::string jobs_json();
 
 // The machine's desktops as JSON text: {"WinSta0\\<name>": {"dacl": null or [{"type": 0,

@@ -31,13 +31,29 @@ Result<StandardPipes> create_standard_pipes() {
     return StandardPipes{std::move(*input), std::move(*output), std::move(*error)};
 }
 
-// The command inherits every inheritable handle: only its own ends may be.
+Result<void> keep_private(HANDLE handle) {
+    if (!SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0))
+        return std::unexpected(
+            os_failure("stdio_pipe_failed", "Could not secure protected command output handle."));
+    return {};
+}
+
+// The command inherits every inheritable handle: only its own ends may be. The worker's own
+// standard handles are whatever its starter gave it, possibly inheritable (a runner's console
+// or pipes): they must not reach the command either.
 Result<void> keep_worker_ends_private(const StandardPipes& pipes) {
     for (const HANDLE own_end :
          {pipes.input.write.get(), pipes.output.read.get(), pipes.error.read.get()}) {
-        if (!SetHandleInformation(own_end, HANDLE_FLAG_INHERIT, 0))
-            return std::unexpected(os_failure("stdio_pipe_failed",
-                                              "Could not secure protected command output handle."));
+        if (auto kept = keep_private(own_end); !kept)
+            return kept;
+    }
+    for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        const HANDLE standard = GetStdHandle(which);
+        // A process may have no standard handle at all: nothing to pass on then.
+        if (!is_valid_handle(standard))
+            continue;
+        if (auto kept = keep_private(standard); !kept)
+            return kept;
     }
     return {};
 }

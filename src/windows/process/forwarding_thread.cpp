@@ -23,8 +23,10 @@ Failure stopped_unexpectedly() {
 Result<ForwardingThread> ForwardingThread::start(UniqueHandle read_end,
                                                  std::shared_ptr<SharedChannel> channel,
                                                  OutputStream stream) {
-    auto outcome = std::make_shared<Outcome>();
+    // Whatever keeps the thread from starting (no thread left, no memory for its state) is one
+    // failure: the read end and the channel reference are released on the way out.
     try {
+        auto outcome = std::make_shared<Outcome>();
         std::thread thread([outcome, read_end = std::move(read_end), channel = std::move(channel),
                             stream]() mutable {
             // Anything unexpected ends the thread abnormally; join reports it.
@@ -34,7 +36,7 @@ Result<ForwardingThread> ForwardingThread::start(UniqueHandle read_end,
             }
         });
         return ForwardingThread(std::move(outcome), std::move(thread));
-    } catch (const std::system_error&) {
+    } catch (...) {
         return std::unexpected(fixed_failure("output_forward_failed",
                                              "Could not start protected command output worker.",
                                              exit_code::internal));

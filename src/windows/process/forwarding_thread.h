@@ -12,7 +12,8 @@ namespace quarvel {
 class ForwardingThread {
   public:
     // Starts the thread with the platform's default stack size. A thread that cannot be
-    // started gives output_forward_failed.
+    // started, for whatever reason, gives output_forward_failed "Could not start protected
+    // command output worker."; the read end and the channel reference are then released.
     static Result<ForwardingThread> start(UniqueHandle read_end,
                                           std::shared_ptr<SharedChannel> channel,
                                           OutputStream stream);

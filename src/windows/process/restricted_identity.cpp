@@ -81,13 +81,14 @@ Result<RestrictedIdentity> create_restricted_identity(std::string_view capabilit
     if (!logon)
         return std::unexpected(std::move(logon.error()));
 
-    const std::array<PSID, 3> three{capability->get(), logon->get(), everyone->get()};
-    auto token = restricted_copy(own_token->get(), three);
+    const std::array<PSID, 3> restricting{capability->get(), logon->get(), everyone->get()};
+    auto token = restricted_copy(own_token->get(), restricting);
     if (!token)
         return std::unexpected(std::move(token.error()));
     if (auto enabled = enable_change_notify(token->get()); !enabled)
         return std::unexpected(std::move(enabled.error()));
-    if (auto granted = grant_default_access(token->get(), three); !granted)
+    if (auto granted = grant_default_access(token->get(), {capability->get(), logon->get()});
+        !granted)
         return std::unexpected(std::move(granted.error()));
     return RestrictedIdentity{std::move(*logon), std::move(*token)};
 }
@@ -112,14 +113,13 @@ Result<void> enable_change_notify(HANDLE token) {
     return {};
 }
 
-Result<void> grant_default_access(HANDLE token, const std::array<PSID, 3>& sids) {
+Result<void> grant_default_access(HANDLE token, const std::array<PSID, 2>& sids) {
     auto current = read_token_information(token, TokenDefaultDacl, "token_default_access_failed",
                                           "protected object access");
     if (!current)
         return std::unexpected(std::move(current.error()));
-    EXPLICIT_ACCESS_W grants[3] = {grant_to_sid(sids[0], GENERIC_ALL),
-                                   grant_to_sid(sids[1], GENERIC_ALL),
-                                   grant_to_sid(sids[2], GENERIC_ALL)};
+    EXPLICIT_ACCESS_W grants[2] = {grant_to_sid(sids[0], GENERIC_ALL),
+                                   grant_to_sid(sids[1], GENERIC_ALL)};
     auto merged = merge_grants(grants, current->as<TOKEN_DEFAULT_DACL>()->DefaultDacl);
     if (!merged)
         return std::unexpected(

@@ -1,7 +1,8 @@
 #pragma once
 // The command's narrowed form of the worker's identity: a restricted primary token that may
 // write only where the run's capability SID, the worker's logon session and Everyone may, with
-// a default DACL that lets those three use what the command creates.
+// a default DACL that lets the capability SID and the logon session use what the command
+// creates, its own process and threads included.
 
 #include <array>
 #include <string_view>
@@ -19,7 +20,8 @@ struct RestrictedIdentity {
 
 // Derives the token from the worker's own (privileges removed but SeChangeNotifyPrivilege,
 // limited-user, write-restricted to capability, logon and Everyone in that order), enables
-// SeChangeNotifyPrivilege and grants the three SIDs GENERIC_ALL in its default DACL. Codes:
+// SeChangeNotifyPrivilege and grants the capability and logon SIDs GENERIC_ALL in its default
+// DACL. Codes:
 // invalid_sid, token_open_failed, token_logon_sid_failed, token_restriction_failed,
 // token_privilege_failed, token_default_access_failed, sid_copy_failed. Nothing outlives a
 // failure.
@@ -30,7 +32,9 @@ Result<RestrictedIdentity> create_restricted_identity(std::string_view capabilit
 Result<void> enable_change_notify(HANDLE token);
 
 // Merges GENERIC_ALL grants for the SIDs, in order, into the token's default DACL
-// (token_default_access_failed).
-Result<void> grant_default_access(HANDLE token, const std::array<PSID, 3>& sids);
+// (token_default_access_failed). Everyone is deliberately not among them: every other run's
+// restricted command holds Everyone as a normal and a restricting SID, so a grant to it would
+// open this command's process, threads and unnamed objects to them with full access.
+Result<void> grant_default_access(HANDLE token, const std::array<PSID, 2>& sids);
 
 }  // namespace quarvel

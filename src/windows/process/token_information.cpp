@@ -6,6 +6,11 @@
 
 namespace quarvel {
 
+std::size_t token_buffer_words(DWORD length) {
+    // In 64 bits: a length near 2^32 must not wrap round to a small buffer.
+    return static_cast<std::size_t>((std::uint64_t{length} + 7) / 8);
+}
+
 namespace {
 
 Result<TokenInformation> read_with_messages(HANDLE token, TOKEN_INFORMATION_CLASS information_class,
@@ -18,7 +23,7 @@ Result<TokenInformation> read_with_messages(HANDLE token, TOKEN_INFORMATION_CLAS
         return std::unexpected(os_failure(code, size_message));
 
     TokenInformation information;
-    information.storage.assign((needed + 7) / 8, 0);
+    information.storage.assign(token_buffer_words(needed), 0);
     if (!GetTokenInformation(token, information_class, information.storage.data(), needed,
                              &information.length))
         return std::unexpected(os_failure(code, read_message));

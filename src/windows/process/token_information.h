@@ -1,6 +1,7 @@
 #pragma once
 // Reading one information class of an access token with the size query Windows expects.
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,9 @@ struct TokenInformation {
         return reinterpret_cast<const T*>(storage.data());
     }
 };
+
+// The number of 8-byte words that hold `length` bytes.
+std::size_t token_buffer_words(DWORD length);
 
 // Asks for the size first; a size of zero fails with os_failure(code, "Could not size " +
 // subject + "."), a failed read with os_failure(code, "Could not read " + subject + ".").
