@@ -4,11 +4,13 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <expected>
+#include <filesystem>
 #include <vector>
 
 #include <winsim/process.h>
 
 #include "file_paths.h"
+#include "system_directory.h"
 #include "wtf8.h"
 
 namespace winsim {
@@ -46,8 +48,22 @@ std::vector<std::string> spellings(const std::string& path) {
     return names;
 }
 
+// Where CreateProcess looks for a bare program name, in its documented order: the folder the
+// calling program was loaded from, the current directory, the system directory, the Windows
+// directory, then PATH (the 16-bit system directory has no place here).
 std::vector<std::string> search_folders() {
-    std::vector<std::string> folders{"."};
+    std::vector<std::string> folders;
+    std::error_code unknown;
+    const auto own = std::filesystem::read_symlink("/proc/self/exe", unknown);
+    if (!unknown)
+        folders.push_back(own.parent_path().string());
+    folders.push_back(".");
+    for (const auto& windows_folder : {system_directory(), windows_directory()}) {
+        if (windows_folder.empty())
+            continue;
+        if (auto host = host_path_for(windows_folder))
+            folders.push_back(std::move(*host));
+    }
     const char* path = std::getenv("PATH");
     std::string list = path != nullptr ? path : "/usr/bin:/bin";
     std::size_t start = 0;
