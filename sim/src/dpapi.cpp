@@ -189,7 +189,9 @@ std::optional<OpenedBlob> parse_blob(const DATA_BLOB& blob) {
     if (!description || !nonce || reader.remaining() < kTagSize)
         return std::nullopt;
     opened.description.resize(description->size() / 2);
-    std::memcpy(opened.description.data(), description->data(), description->size());
+    // memcpy must not be given the null data of an empty description, even for no bytes.
+    if (!description->empty())
+        std::memcpy(opened.description.data(), description->data(), description->size());
     opened.nonce = *nonce;
     opened.payload = *reader.take(reader.remaining() - kTagSize);
     opened.sealed_length = reader.position();

@@ -96,7 +96,9 @@ TEST_F(SimulatedCom, RulesCollectionFindsAddsAndGuardsTheMachinesRules) {
 
     EXPECT_EQ(collection->Add(new_rule(nullptr).get()), E_INVALIDARG);
     auto rule = new_rule("Block Test");
-    EXPECT_EQ(rule->put_Direction(static_cast<NET_FW_RULE_DIRECTION>(7)), E_INVALIDARG);
+    // NET_FW_RULE_DIR_MAX is a value of the type but no direction. (A number outside the
+    // enumeration's range cannot even be formed without undefined behaviour.)
+    EXPECT_EQ(rule->put_Direction(NET_FW_RULE_DIR_MAX), E_INVALIDARG);
     EXPECT_EQ(collection->Add(rule.get()), S_OK);
     EXPECT_EQ(collection->Add(rule.get()), E_UNEXPECTED);
 
