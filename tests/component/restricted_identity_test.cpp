@@ -6,6 +6,7 @@
 
 #include <winsim/testing.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -72,9 +73,11 @@ TEST_F(RestrictedIdentity, TokenIsWriteRestrictedToCapabilityLogonAndEveryoneWit
     const auto restricting = read(token, TokenRestrictedSids);
     const auto* sids = restricting.as<TOKEN_GROUPS>();
     ASSERT_EQ(sids->GroupCount, 3u);
-    EXPECT_EQ(text_of(sids->Groups[0].Sid), kCapability);
-    EXPECT_EQ(text_of(sids->Groups[1].Sid), logon);
-    EXPECT_EQ(text_of(sids->Groups[2].Sid), "S-1-1-0");
+    // The list runs past the one entry the structure declares.
+    const std::span groups(sids->Groups, sids->GroupCount);
+    EXPECT_EQ(text_of(groups[0].Sid), kCapability);
+    EXPECT_EQ(text_of(groups[1].Sid), logon);
+    EXPECT_EQ(text_of(groups[2].Sid), "S-1-1-0");
 
     const auto privileges = read(token, TokenPrivileges);
     const auto* list = privileges.as<TOKEN_PRIVILEGES>();

@@ -6,6 +6,7 @@
 
 #include <winsim/testing.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -90,10 +91,12 @@ TEST_F(SimulatedRestriction, RestrictedTokenKeepsOnlyChangeNotifyAndListsRestric
     EXPECT_FALSE(IsTokenRestricted(process_token.get()));
 
     const auto sids = token_information(restricted.get(), TokenRestrictedSids);
-    const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(sids.data());
-    ASSERT_EQ(groups->GroupCount, 2u);
-    EXPECT_EQ(sid_string(groups->Groups[0].Sid), kCapability);
-    EXPECT_EQ(sid_string(groups->Groups[1].Sid), "S-1-1-0");
+    const auto* list_of_sids = reinterpret_cast<const TOKEN_GROUPS*>(sids.data());
+    ASSERT_EQ(list_of_sids->GroupCount, 2u);
+    // The list runs past the one entry the structure declares.
+    const std::span groups(list_of_sids->Groups, list_of_sids->GroupCount);
+    EXPECT_EQ(sid_string(groups[0].Sid), kCapability);
+    EXPECT_EQ(sid_string(groups[1].Sid), "S-1-1-0");
 
     const auto privileges = token_information(restricted.get(), TokenPrivileges);
     const auto* list = reinterpret_cast<const TOKEN_PRIVILEGES*>(privileges.data());
