@@ -3,13 +3,12 @@
 #include <dirent.h>
 #include <unistd.h>
 #include <csignal>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <vector>
 
 #include "machine.h"
+#include "proc_files.h"
 #include "process_identity.h"
 
 namespace winsim {
@@ -38,12 +37,13 @@ std::vector<GroupMember> host_processes() {
         const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
         if (pid <= 0)
             continue;
-        std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-        const std::string text((std::istreambuf_iterator<char>(file)), {});
-        const auto paren = text.rfind(')');
-        if (paren == std::string::npos)
+        const auto text = read_proc_file("/proc/" + std::to_string(pid) + "/stat");
+        if (!text)
+            continue;  // it ended while the list was read
+        const auto paren = text->rfind(')');
+        if (paren == std::string::npos || paren + 2 > text->size())
             continue;
-        std::istringstream fields(text.substr(paren + 2));
+        std::istringstream fields(text->substr(paren + 2));
         std::string state;
         long parent = 0;
         long group = 0;

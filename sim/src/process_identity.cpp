@@ -1,9 +1,9 @@
 #include "process_identity.h"
 
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
+
+#include "proc_files.h"
 
 namespace winsim {
 namespace {
@@ -15,13 +15,13 @@ struct StatFields {
 };
 
 std::optional<StatFields> read_stat(pid_t pid) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    if (!file)
+    const auto read = read_proc_file("/proc/" + std::to_string(pid) + "/stat");
+    if (!read)
         return std::nullopt;
-    const std::string text((std::istreambuf_iterator<char>(file)), {});
+    const std::string& text = *read;
     // The command name in parentheses may hold spaces; the fields after it are fixed.
     const auto paren = text.rfind(')');
-    if (paren == std::string::npos)
+    if (paren == std::string::npos || paren + 2 > text.size())
         return std::nullopt;
     std::istringstream fields(text.substr(paren + 2));
     StatFields stat;

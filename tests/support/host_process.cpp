@@ -1,16 +1,38 @@
 #include "support/host_process.h"
 
+#include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
 namespace quarvel::testing {
+namespace {
+
+// /proc/<pid>/stat, or nothing once the process is gone. A process that ends between the open
+// and the read makes the read fail (ESRCH), which std::filebuf would throw for.
+std::optional<std::string> stat_text(const std::string& pid) {
+    const int fd = ::open(("/proc/" + pid + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    char buffer[1024];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
+        if (got > 0)
+            text.append(buffer, static_cast<std::size_t>(got));
+    ::close(fd);
+    if (got < 0)
+        return std::nullopt;
+    return text;
+}
+
+}  // namespace
 
 std::string use_fresh_machine() {
     char pattern[] = "/tmp/quarvel-machine-XXXXXX";
@@ -33,14 +55,13 @@ std::string windows_form(const std::string& host_path) {
 }
 
 bool process_has_ended(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    if (!stat)
+    const auto text = stat_text(std::to_string(pid));
+    if (!text)
         return true;
-    const std::string text((std::istreambuf_iterator<char>(stat)), {});
-    const auto paren = text.rfind(')');
-    if (paren == std::string::npos || paren + 2 >= text.size())
+    const auto paren = text->rfind(')');
+    if (paren == std::string::npos || paren + 2 >= text->size())
         return true;
-    const char state = text[paren + 2];
+    const char state = (*text)[paren + 2];
     return state == 'Z' || state == 'X';
 }
 
@@ -50,12 +71,13 @@ std::vector<pid_t> live_children() {
         const std::string name = entry.path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos)
             continue;
-        std::ifstream stat(entry.path() / "stat");
-        const std::string text((std::istreambuf_iterator<char>(stat)), {});
-        const auto paren = text.rfind(')');
-        if (paren == std::string::npos || paren + 2 >= text.size())
+        const auto text = stat_text(name);
+        if (!text)
             continue;
-        std::istringstream fields(text.substr(paren + 2));
+        const auto paren = text->rfind(')');
+        if (paren == std::string::npos || paren + 2 >= text->size())
+            continue;
+        std::istringstream fields(text->substr(paren + 2));
         char state = '?';
         long parent = 0;
         fields >> state >> parent;
