@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "job_registry.h"
 #include "machine.h"
@@ -70,7 +71,16 @@ void start_watcher(Watch& state) {
     std::string machine = "WINSIM_MACHINE=" + machine_directory();
     char name[] = "winsim-job-watcher";
     char* argv[] = {name, nullptr};
-    char* envp[] = {holder.data(), machine.data(), nullptr};
+    std::vector<std::string> environment = {holder, machine};
+    // A holder built with the sanitizers passes their settings on, so that the watcher's
+    // reports go where every other process's go instead of to its null standard error.
+    for (const char* variable : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+        if (const char* value = std::getenv(variable))
+            environment.push_back(std::string(variable) + "=" + value);
+    std::vector<char*> envp;
+    for (auto& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -87,7 +97,8 @@ void start_watcher(Watch& state) {
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, "/proc/self/exe", &actions, &attributes, argv, envp);
+    const int error =
+        ::posix_spawn(&pid, "/proc/self/exe", &actions, &attributes, argv, envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(read_end);
