@@ -3,6 +3,9 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 googletest libgtest-dev
           nlohmann-json3-dev)
+# The sanitizer and fuzzing build: clang-19 with its sanitizer and libFuzzer runtimes (clang 14
+# cannot compile <expected>), and llvm-symbolizer for readable sanitizer reports.
+packages+=(clang-19 libclang-rt-19-dev llvm)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
