@@ -18,6 +18,8 @@
 #include <sstream>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "support/path_security.h"
 #include "support/protected_machine.h"
 
@@ -102,6 +104,14 @@ class ProtectedRun : public ProtectedMachine {
         ASSERT_EQ(entries.size(), 1u) << windows_path;
         EXPECT_EQ(entries[0].sid, group_) << windows_path;
         EXPECT_EQ(entries[0].mask, mask) << windows_path;
+    }
+
+    // What any run may leave: nothing, or the group's entry once.
+    void expect_no_capability_entries(const std::string& windows_path) const {
+        const auto entries = explicit_entries(windows_path);
+        EXPECT_LE(entries.size(), 1u) << windows_path;
+        for (const auto& entry : entries)
+            EXPECT_EQ(entry.sid, group_) << windows_path;
     }
 
     void expect_nothing_left_running() const {
@@ -333,6 +343,63 @@ TEST_F(ProtectedRun, WorkerThatDiesWithoutATerminalFrameIsAFailureAndAccessGoesB
               error_line("ipc_closed", "Protected communication channel closed: 109."));
     expect_only_group_entries("C:\\work\\project", 0x001301BF);
     expect_nothing_left_running();
+}
+
+TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBehind) {
+    write_policy(R"(,"writable_roots":["C:\\work\\out"],"readable_roots":["C:\\work\\tools"])");
+    const struct {
+        const char* faults;
+        const char* code;
+        const char* message;  // starts with
+        int exit_code;
+    } rows[] = {
+        {"run/CreateMutexW:1:5", "acl_lock_failed",
+         "Could not open command protection access lock. Windows error 5.", 70},
+        {"run/GetFinalPathNameByHandleW:1:5", "io_error",
+         "Could not resolve readable location C:\\work\\tools: Access is denied. (os error 5)", 74},
+        {"run/GetFinalPathNameByHandleW:3:5", "io_error",
+         "Could not resolve writable location C:\\work\\out: Access is denied. (os error 5)", 74},
+        {"run/SetNamedSecurityInfoW:3:5", "acl_update_failed",
+         "Could not apply access rules for \\\\?\\C:\\work\\project: 5.", 70},
+        {"run/CreateNamedPipeW:1:8", "ipc_create_failed",
+         "Could not create protected communication channel. Windows error 8.", 70},
+        {"run/GetModuleFileNameW:1:5", "io_error",
+         "Could not locate native helper: Access is denied. (os error 5)", 74},
+        {"run/CreateProcessWithLogonW:1:1326", "worker_start_failed",
+         "Could not create suspended protected command worker. Windows error 1326.", 70},
+        {"run/CreateProcessWithLogonW:1:2:quirk", "worker_start_failed",
+         "Could not open protected command worker thread.", 70},
+        {"run/CreateJobObjectW:1:8", "job_create_failed", "Could not create process job. Windows error 8.",
+         70},
+        {"run/SetInformationJobObject:1:5", "job_configuration_failed",
+         "Could not secure process job. Windows error 5.", 70},
+        {"run/AssignProcessToJobObject:1:5", "job_assignment_failed",
+         "Could not attach suspended process to its secured job. Windows error 5.", 70},
+        {"run/ResumeThread:1:5", "worker_resume_failed",
+         "Could not resume protected command worker after job assignment. Windows error 5.", 70},
+        {"run/GetNamedPipeClientProcessId:1:5", "worker_start_failed",
+         "Could not identify protected command worker. Windows error 5.", 70},
+        {"__worker/CreateProcessAsUserW:1:5", "process_create_failed",
+         "Could not create suspended protected command. Windows error 5.", 70},
+    };
+    for (const auto& row : rows) {
+        ProcessOptions options;
+        options.environment["WINSIM_FAULTS"] = row.faults;
+        const auto outcome = run({"streams", "", "", "0"}, options);
+        EXPECT_EQ(outcome.exit_code, row.exit_code) << row.faults;
+        const auto document = nlohmann::json::parse(status(), nullptr, false);
+        const auto line = nlohmann::json::parse(outcome.standard_error, nullptr, false);
+        ASSERT_TRUE(document.is_object() && line.is_object()) << row.faults << outcome.standard_error;
+        EXPECT_EQ(document["state"], "failed") << row.faults;
+        EXPECT_EQ(line["code"], row.code) << row.faults;
+        EXPECT_EQ(line["message"].get<std::string>().rfind(row.message, 0), 0u)
+            << row.faults << ": " << line["message"];
+        EXPECT_EQ(document["code"], line["code"]) << row.faults;
+        EXPECT_EQ(document["message"], line["message"]) << row.faults;
+        expect_no_capability_entries("C:\\work\\project");
+        expect_no_capability_entries("C:\\work\\out");
+        expect_nothing_left_running();
+    }
 }
 
 // Starts the runner with its standard output on `output` (closed in the child when -1) and
