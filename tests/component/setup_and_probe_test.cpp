@@ -323,6 +323,13 @@ TEST_F(SetupAndProbe, TamperingStopsLoadingWithItsOwnFailure) {
          "setup_required", changed},
         {"deleted", [](SetupAndProbe&) { winsim::delete_local_user("QuarvelSandboxOnline"); },
          "account_lookup_failed", "Could not size account security identifier. Windows error 1332."},
+        {"every lookup before any comparison", [](SetupAndProbe& t) {
+             auto text = t.marker();
+             const std::string key = "\"group_sid\":\"S-1-5-21-";
+             text.replace(text.find(key), key.size(), "\"group_sid\":\"S-1-5-21-9");
+             std::ofstream(t.state("setup.json"), std::ios::trunc) << text;
+             winsim::delete_local_user("QuarvelSandboxNoNet"); },
+         "account_lookup_failed", "Could not size account security identifier. Windows error 1332."},
         {"rule removed", [](SetupAndProbe&) {
              winsim::remove_firewall_rules("quarvel_protected_commands_offline"); },
          "setup_required", refresh_rule},
