@@ -3,6 +3,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 googletest libgtest-dev
           nlohmann-json3-dev)
+# The host example and the checks of the host documentation.
+packages+=(python3)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
