@@ -188,6 +188,14 @@ TEST_F(WorkerHarness, RequestThatCannotBeReadWholeClosesTheChannelWithoutAFrameO
     EXPECT_EQ(result.worker_exit_code, 70u);
 }
 
+TEST_F(WorkerHarness, ExitedThatCannotBeFlushedEndsTheWorkerWithoutAFrameAfterIt) {
+    // Started, then Exited: its flush fails after its bytes went out. The runner reads nothing
+    // after Exited, so a Failed frame would wait in the worker's flush until the runner gives up.
+    auto result = run(request({"/bin/true"}), "FlushFileBuffers@Pipe:2:232");
+    EXPECT_EQ(result.last(), WorkerFrame(frame::Exited{0}));
+    EXPECT_EQ(result.worker_exit_code, 70u);
+}
+
 TEST_F(WorkerHarness, WorkerOfAnotherAccountOrOutsideTheGroupRefusesToWork) {
     const std::string other_group = winsim::ensure_local_group("SomeOtherGroup");
     auto wrong_account = request({"/bin/true"});

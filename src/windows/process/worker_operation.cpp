@@ -100,9 +100,11 @@ std::int32_t forward_until_exit(std::shared_ptr<SharedChannel> channel, Launched
         return fail(joined.error());
     if (auto joined = error_thread->join(); !joined)
         return fail(joined.error());
-    // The same 32 bits, read as a signed number.
+    // The same 32 bits, read as a signed number. Exited is the terminal frame, and the runner
+    // reads nothing after it: when sending it fails (its bytes may well have gone out), a Failed
+    // frame would wait in its flush for a reader that is gone. The worker's exit code tells.
     if (auto exited = channel->send(frame::Exited{static_cast<std::int32_t>(*exit_code)}); !exited)
-        return fail(exited.error());
+        return exited.error().exit_code;
     return exit_code::success;
 }
 
