@@ -34,8 +34,8 @@ struct Fault {
 // `function` may name a role ("role/Function": armed by the first descendant whose first
 // argument is `role`, passed on to every child until then) and the kind of object
 // ("Function@Process": only calls on that kind of object). WINSIM_CALL_LOG=<path> makes every
-// process append "<role> <function>[@kind]" for each call that can take a fault, followed by
-// " fault" on the call that took one.
+// process append "<role> <function>[@kind]" for each call that can take a fault.
+// The call that took a fault is logged with " fault" after it.
 void inject_fault(Fault fault);
 void inject_fault(std::string_view function, std::uint32_t value, std::uint64_t nth_call = 1,
                   FaultKind kind = FaultKind::fail);
