@@ -3,8 +3,6 @@
 #include <dirent.h>
 #include <unistd.h>
 #include <csignal>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <vector>
@@ -38,8 +36,10 @@ std::vector<GroupMember> host_processes() {
         const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
         if (pid <= 0)
             continue;
-        std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-        const std::string text((std::istreambuf_iterator<char>(file)), {});
+        const auto read = process_stat_text(pid);
+        if (!read)
+            continue;
+        const std::string& text = *read;
         const auto paren = text.rfind(')');
         if (paren == std::string::npos)
             continue;

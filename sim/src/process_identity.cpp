@@ -1,7 +1,7 @@
 #include "process_identity.h"
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sstream>
 #include <string>
 
@@ -15,10 +15,10 @@ struct StatFields {
 };
 
 std::optional<StatFields> read_stat(pid_t pid) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    if (!file)
+    const auto read = process_stat_text(pid);
+    if (!read)
         return std::nullopt;
-    const std::string text((std::istreambuf_iterator<char>(file)), {});
+    const std::string& text = *read;
     // The command name in parentheses may hold spaces; the fields after it are fixed.
     const auto paren = text.rfind(')');
     if (paren == std::string::npos)
@@ -42,6 +42,22 @@ std::optional<StatFields> read_stat(pid_t pid) {
 }
 
 }  // namespace
+
+std::optional<std::string> process_stat_text(pid_t pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    char buffer[1024];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(got));
+    ::close(fd);
+    if (got < 0)
+        return std::nullopt;
+    return text;
+}
 
 std::optional<std::uint64_t> process_start_time(pid_t pid) {
     const auto stat = read_stat(pid);

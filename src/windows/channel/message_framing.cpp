@@ -52,14 +52,20 @@ Result<void> write_serialised(HANDLE pipe, std::expected<std::string, std::strin
 }
 
 template <class Parse>
-auto read_parsed(HANDLE pipe, Parse parse) -> Result<typename decltype(parse(""))::value_type> {
-    auto body = read_message_body(pipe);
-    if (!body)
-        return std::unexpected(std::move(body.error()));
-    auto document = parse(*body);
+auto parsed(std::string_view body, Parse parse)
+    -> Result<typename decltype(parse(""))::value_type> {
+    auto document = parse(body);
     if (!document)
         return std::unexpected(invalid_message(document.error()));
     return std::move(*document);
+}
+
+template <class Document>
+Result<Document> read_parsed(HANDLE pipe) {
+    auto body = read_message_body(pipe);
+    if (!body)
+        return std::unexpected(std::move(body.error()));
+    return parse_message<Document>(*body);
 }
 
 }  // namespace
@@ -106,13 +112,23 @@ Result<std::string> read_message_body(HANDLE pipe) {
 }
 
 template <>
+Result<WorkerFrame> parse_message<WorkerFrame>(std::string_view body) {
+    return parsed(body, parse_worker_frame);
+}
+
+template <>
+Result<WorkerRequest> parse_message<WorkerRequest>(std::string_view body) {
+    return parsed(body, parse_worker_request);
+}
+
+template <>
 Result<WorkerFrame> read_message<WorkerFrame>(HANDLE pipe) {
-    return read_parsed(pipe, parse_worker_frame);
+    return read_parsed<WorkerFrame>(pipe);
 }
 
 template <>
 Result<WorkerRequest> read_message<WorkerRequest>(HANDLE pipe) {
-    return read_parsed(pipe, parse_worker_request);
+    return read_parsed<WorkerRequest>(pipe);
 }
 
 }  // namespace quarvel
