@@ -1,49 +1,66 @@
 #include "cli/json_writer.h"
 
+#include "platform/utf8_scan.h"
+
 namespace quarvel {
+namespace {
+
+void append_escaped(std::string& out, unsigned char byte) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    switch (byte) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+    }
+}
+
+}  // namespace
+
+void append_json_escaped(std::string& out, std::string_view text) {
+    // Room for the text and a few escapes up front: command output comes 8 KiB a string, and
+    // growing to that from the writer's first capacity would copy it several times.
+    out.reserve(out.size() + text.size() + text.size() / 16 + 2);
+    while (!text.empty()) {
+        const std::size_t plain = json_plain_prefix(text);
+        out.append(text.substr(0, plain));
+        text.remove_prefix(plain);
+        if (text.empty())
+            break;
+        append_escaped(out, static_cast<unsigned char>(text.front()));
+        text.remove_prefix(1);
+    }
+}
 
 void append_json_string_unchecked(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
     out += '"';
-    for (const char byte : text) {
-        const auto c = static_cast<unsigned char>(byte);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 0x0F];
-                } else {
-                    out += byte;
-                }
-        }
-    }
+    append_json_escaped(out, text);
     out += '"';
 }
 
 bool append_json_string(std::string& out, std::string_view text) {
-    if (!is_valid_utf8(text))
+    if (valid_utf8_prefix(text) != text.size())
         return false;
     append_json_string_unchecked(out, text);
     return true;
