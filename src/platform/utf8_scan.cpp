@@ -10,51 +10,38 @@
 namespace quarvel {
 namespace {
 
+// Text is examined in blocks of sixteen bytes, with SSE2 where it exists (every x86-64
+// processor); elsewhere, and for a last block shorter than that, one byte at a time.
+constexpr std::size_t kBlockBytes = 16;
+
 bool byte_is_json_plain(unsigned char byte) {
     return byte >= 0x20 && byte != '"' && byte != '\\';
 }
 
 #ifdef QUARVEL_SCAN_BLOCKS
 
-// Sixteen bytes at a time where SSE2 exists (every x86-64 processor); elsewhere, and for the last
-// few bytes, one byte at a time. Each mask has bit k set for byte k of the block.
-constexpr std::size_t kBlockBytes = 16;
-
 __m128i load_block(const char* bytes) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
 }
 
-unsigned non_ascii_bytes(__m128i block) {
-    return static_cast<unsigned>(_mm_movemask_epi8(block));
-}
-
-unsigned json_special_bytes(__m128i block) {
-    // Compared as signed, every byte from 0x80 up is below 0x20 too; those pass as they are.
-    const __m128i below_space = _mm_andnot_si128(_mm_cmplt_epi8(block, _mm_setzero_si128()),
-                                                 _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)));
-    const __m128i quote = _mm_cmpeq_epi8(block, _mm_set1_epi8('"'));
-    const __m128i backslash = _mm_cmpeq_epi8(block, _mm_set1_epi8('\\'));
-    return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(below_space, _mm_or_si128(quote, backslash))));
-}
-
-// Moves `at` over whole blocks in which `marks` marks nothing and stops at the first marked
-// byte, or where less than a block is left.
-template <class Marks>
-std::size_t skip_blocks(std::string_view text, std::size_t at, Marks marks) {
+// Moves `at` over whole blocks of ASCII; stops at the first other byte, or where less than a
+// block is left.
+std::size_t skip_ascii_blocks(std::string_view text, std::size_t at) {
     for (; text.size() - at >= kBlockBytes; at += kBlockBytes) {
-        if (const unsigned marked = marks(load_block(text.data() + at)); marked != 0)
-            return at + static_cast<std::size_t>(std::countr_zero(marked));
+        if (const int others = _mm_movemask_epi8(load_block(text.data() + at)); others != 0)
+            return at + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(others)));
     }
     return at;
 }
 
-std::size_t skip_ascii_blocks(std::string_view text, std::size_t at) {
-    return skip_blocks(text, at, non_ascii_bytes);
-}
-
-std::size_t skip_json_plain_blocks(std::string_view text, std::size_t at) {
-    return skip_blocks(text, at, json_special_bytes);
+std::uint32_t json_special_bytes_in_whole_block(const char* bytes) {
+    const __m128i block = load_block(bytes);
+    // Below 0x20, as unsigned bytes: the smaller of the byte and 0x1F is the byte itself.
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(block, _mm_set1_epi8(0x1F)), block);
+    const __m128i quote = _mm_cmpeq_epi8(block, _mm_set1_epi8('"'));
+    const __m128i backslash = _mm_cmpeq_epi8(block, _mm_set1_epi8('\\'));
+    return static_cast<std::uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(control, _mm_or_si128(quote, backslash))));
 }
 
 #else
@@ -63,11 +50,26 @@ std::size_t skip_ascii_blocks(std::string_view, std::size_t at) {
     return at;
 }
 
-std::size_t skip_json_plain_blocks(std::string_view, std::size_t at) {
-    return at;
+#endif
+
+// Bit k set for each byte k of the block at `block` that a JSON string cannot hold as it is.
+[[gnu::noinline]] std::uint32_t json_special_bytes_one_by_one(std::string_view text,
+                                                              std::size_t block) {
+    std::uint32_t marks = 0;
+    for (std::size_t k = 0; k < kBlockBytes && block + k < text.size(); ++k) {
+        if (!byte_is_json_plain(static_cast<unsigned char>(text[block + k])))
+            marks |= std::uint32_t{1} << k;
+    }
+    return marks;
 }
 
+std::uint32_t json_special_bytes(std::string_view text, std::size_t block) {
+#ifdef QUARVEL_SCAN_BLOCKS
+    if (text.size() - block >= kBlockBytes)
+        return json_special_bytes_in_whole_block(text.data() + block);
 #endif
+    return json_special_bytes_one_by_one(text, block);
+}
 
 // Moves `at` past ASCII bytes.
 std::size_t skip_ascii(std::string_view text, std::size_t at) {
@@ -125,11 +127,24 @@ std::size_t valid_utf8_prefix(std::string_view text) {
     return at;
 }
 
-std::size_t json_plain_prefix(std::string_view text) {
-    std::size_t at = skip_json_plain_blocks(text, 0);
-    while (at < text.size() && byte_is_json_plain(static_cast<unsigned char>(text[at])))
-        ++at;
-    return at;
+JsonSpecialBytes::JsonSpecialBytes(std::string_view text)
+    : text_(text), marks_(json_special_bytes(text, 0)) {}
+
+std::size_t JsonSpecialBytes::next() {
+    // The block and its marks stay in registers while blocks without marks go by.
+    std::size_t block = block_;
+    std::uint32_t marks = marks_;
+    while (marks == 0 && text_.size() - block > kBlockBytes) {
+        block += kBlockBytes;
+        marks = json_special_bytes(text_, block);
+    }
+    block_ = block;
+    if (marks == 0) {
+        marks_ = 0;
+        return text_.size();
+    }
+    marks_ = marks & (marks - 1);  // the lowest one is given out now
+    return block + static_cast<std::size_t>(std::countr_zero(marks));
 }
 
 }  // namespace quarvel

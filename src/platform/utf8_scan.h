@@ -1,6 +1,6 @@
 #pragma once
-// Finding, sixteen bytes at a time, the runs of text that need no work character by
-// character. A command's output is mostly such runs, and every piece of it is validated,
+// Finding, sixteen bytes at a time, the bytes of text that need work character by character.
+// A command's output is mostly long runs that need none, and every piece of it is validated,
 // escaped, unescaped and validated again on its way to the host.
 
 #include <cstddef>
@@ -23,9 +23,21 @@ Utf8SequenceShape utf8_sequence_shape(std::uint8_t lead);
 // (shortest form, no surrogates, nothing above U+10FFFF): `text.size()` when it all is.
 std::size_t valid_utf8_prefix(std::string_view text);
 
-// The length of the longest prefix of `text` that a JSON string holds as it is: no quotation
-// mark, no backslash, no byte below 0x20. Bytes from 0x80 up count as plain; whether they form
-// valid UTF-8 is valid_utf8_prefix's business.
-std::size_t json_plain_prefix(std::string_view text);
+// The positions, in order, of the bytes that a JSON string cannot hold as they are: quotation
+// mark, backslash and every byte below 0x20. Bytes from 0x80 up are not among them; whether
+// they form valid UTF-8 is valid_utf8_prefix's business. Each block of the text is examined
+// once, however many such bytes it holds.
+class JsonSpecialBytes {
+  public:
+    explicit JsonSpecialBytes(std::string_view text);
+
+    // The next position, or the text's size once there is none.
+    std::size_t next();
+
+  private:
+    std::string_view text_;
+    std::size_t block_ = 0;  // the sixteen bytes from here are the block being given out
+    std::uint32_t marks_;    // bit k: byte k of that block is special and not given out yet
+};
 
 }  // namespace quarvel

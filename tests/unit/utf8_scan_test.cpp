@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "cli/json_writer.h"
 #include "platform/utf8_scan.h"
@@ -12,28 +13,36 @@
 namespace quarvel {
 namespace {
 
-std::size_t json_plain_bytewise(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
+std::vector<std::size_t> json_specials_bytewise(std::string_view text) {
+    std::vector<std::size_t> positions;
+    for (std::size_t at = 0; at < text.size(); ++at) {
         const auto byte = static_cast<unsigned char>(text[at]);
         if (byte < 0x20 || byte == '"' || byte == '\\')
-            break;
-        ++at;
+            positions.push_back(at);
     }
-    return at;
+    return positions;
+}
+
+std::vector<std::size_t> json_specials(std::string_view text) {
+    std::vector<std::size_t> positions;
+    JsonSpecialBytes specials(text);
+    for (std::size_t at = specials.next(); at < text.size(); at = specials.next())
+        positions.push_back(at);
+    EXPECT_EQ(specials.next(), text.size());  // and stays at the end
+    return positions;
 }
 
 TEST(Utf8Scan, PrefixesAgreeWithByteByByteReadingAtEveryPositionOfABlock) {
     for (const auto& text : testing::tricky_texts()) {
         EXPECT_EQ(valid_utf8_prefix(text), testing::valid_prefix_by_characters(text)) << text;
-        EXPECT_EQ(json_plain_prefix(text), json_plain_bytewise(text)) << text;
+        EXPECT_EQ(json_specials(text), json_specials_bytewise(text)) << text;
     }
     // Every byte value alone, and after a block's worth of letters.
     for (int byte = 0; byte < 256; ++byte) {
         for (const std::string& text : {std::string(1, static_cast<char>(byte)),
                                         std::string(16, 'q') + static_cast<char>(byte)}) {
             EXPECT_EQ(valid_utf8_prefix(text), testing::valid_prefix_by_characters(text)) << byte;
-            EXPECT_EQ(json_plain_prefix(text), json_plain_bytewise(text)) << byte;
+            EXPECT_EQ(json_specials(text), json_specials_bytewise(text)) << byte;
         }
     }
 }

@@ -98,9 +98,14 @@ Result<std::string> read_message_body(HANDLE pipe) {
         return std::unexpected(fixed_failure("invalid_request",
                                              "Protected command message length is invalid.",
                                              exit_code::invalid_request));
-    std::string body(length, '\0');
-    auto* bytes = reinterpret_cast<std::uint8_t*>(body.data());
-    if (auto read = read_exact(pipe, {bytes, body.size()}); !read)
+    // The body is read straight into the string, without filling it with zeros first.
+    std::string body;
+    Result<void> read;
+    body.resize_and_overwrite(length, [&](char* bytes, std::size_t size) {
+        read = read_exact(pipe, {reinterpret_cast<std::uint8_t*>(bytes), size});
+        return read ? size : 0;
+    });
+    if (!read)
         return std::unexpected(std::move(read.error()));
     return body;
 }

@@ -1,7 +1,9 @@
 #include "windows/channel/plain_output_frame.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/utf8_scan.h"
 
@@ -34,81 +36,95 @@ std::optional<char32_t> unicode_escape(std::string_view escape) {
     return unit;
 }
 
-void append_utf8(std::string& text, char32_t c) {
+char* write_utf8(char* out, char32_t c) {
     if (c < 0x80) {
-        text += static_cast<char>(c);
+        *out++ = static_cast<char>(c);
     } else if (c < 0x800) {
-        text += static_cast<char>(0xC0 | (c >> 6));
-        text += static_cast<char>(0x80 | (c & 0x3F));
+        *out++ = static_cast<char>(0xC0 | (c >> 6));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
     } else {
-        text += static_cast<char>(0xE0 | (c >> 12));
-        text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (c & 0x3F));
+        *out++ = static_cast<char>(0xE0 | (c >> 12));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
     }
+    return out;
 }
 
-// Appends the character of the escape at the start of `rest` and returns how many bytes it
-// took, or 0 for anything this road leaves to the general reader (a surrogate escape, which
-// needs its pair, or no valid escape at all).
-std::size_t append_escape(std::string_view rest, std::string& text) {
+// Writes the character of the escape at the start of `rest` at `out`; returns how many bytes
+// of `rest` it took and the end of what it wrote, or 0 taken for anything this road leaves to
+// the general reader (a surrogate escape, which needs its pair, or no valid escape at all).
+std::pair<std::size_t, char*> write_unescaped(std::string_view rest, char* out) {
     if (rest.size() < 2)
-        return 0;
+        return {0, out};
     switch (rest[1]) {
         case '"':
         case '\\':
         case '/':
-            text += rest[1];
-            return 2;
+            *out++ = rest[1];
+            return {2, out};
         case 'b':
-            text += '\b';
-            return 2;
+            *out++ = '\b';
+            return {2, out};
         case 'f':
-            text += '\f';
-            return 2;
+            *out++ = '\f';
+            return {2, out};
         case 'n':
-            text += '\n';
-            return 2;
+            *out++ = '\n';
+            return {2, out};
         case 'r':
-            text += '\r';
-            return 2;
+            *out++ = '\r';
+            return {2, out};
         case 't':
-            text += '\t';
-            return 2;
+            *out++ = '\t';
+            return {2, out};
         case 'u': {
             const auto unit = unicode_escape(rest);
             if (!unit || (*unit >= 0xD800 && *unit <= 0xDFFF))
-                return 0;
-            append_utf8(text, *unit);
-            return 6;
+                return {0, out};
+            return {6, write_utf8(out, *unit)};
         }
         default:
-            return 0;
+            return {0, out};
     }
 }
 
-// The text of a JSON string's contents (between its quotes), or nothing when it holds anything
-// but valid UTF-8 and the escapes append_escape takes: a bare quote, a control character...
-std::optional<std::string> unescape(std::string_view contents) {
-    std::string text;
-    text.reserve(contents.size());
-    while (!contents.empty()) {
-        const std::size_t plain = json_plain_prefix(contents);
-        // A run ends before a quote, a backslash or a control character, never inside a
-        // character, so each run can be checked on its own.
-        const std::string_view run = contents.substr(0, plain);
-        if (valid_utf8_prefix(run) != run.size())
-            return std::nullopt;
-        text.append(run);
-        contents.remove_prefix(plain);
-        if (contents.empty())
-            break;
-        if (contents.front() != '\\')
-            return std::nullopt;
-        const std::size_t taken = append_escape(contents, text);
+// Writes the text of a JSON string's contents (between its quotes) at `out`, which has room
+// for the contents (no escape is shorter than its character); returns the end of what it
+// wrote, or null when the contents hold anything but the escapes write_unescaped takes and
+// bytes a string holds as they are: a bare quote, a control character...
+char* write_contents(std::string_view contents, char* out) {
+    JsonSpecialBytes specials(contents);
+    std::size_t plain_from = 0;
+    for (std::size_t at = specials.next(); at < contents.size(); at = specials.next()) {
+        if (at < plain_from)
+            continue;  // the quote or backslash of an escape already taken
+        out = std::copy(contents.data() + plain_from, contents.data() + at, out);
+        if (contents[at] != '\\')
+            return nullptr;
+        const auto [taken, end] = write_unescaped(contents.substr(at), out);
         if (taken == 0)
-            return std::nullopt;
-        contents.remove_prefix(taken);
+            return nullptr;
+        out = end;
+        plain_from = at + taken;
     }
+    return std::copy(contents.data() + plain_from, contents.data() + contents.size(), out);
+}
+
+// The text of a JSON string's contents, or nothing when write_contents refuses them or they
+// are not valid UTF-8.
+std::optional<std::string> unescape(std::string_view contents) {
+    // Escapes are ASCII: the contents are valid UTF-8 exactly when each run between them is.
+    if (valid_utf8_prefix(contents) != contents.size())
+        return std::nullopt;
+    std::string text;
+    bool taken = true;
+    text.resize_and_overwrite(contents.size(), [&](char* buffer, std::size_t) {
+        const char* end = write_contents(contents, buffer);
+        taken = end != nullptr;
+        return taken ? static_cast<std::size_t>(end - buffer) : 0;
+    });
+    if (!taken)
+        return std::nullopt;
     return text;
 }
 
