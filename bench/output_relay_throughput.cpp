@@ -1,12 +1,14 @@
-// Throughput of a command's output on its way to the host, three figures side by side:
-//   raw pipe    the protected pipe carrying the output in 8 KiB writes, each flushed: what the
+// Throughput of a command's output on its way to the host, figures side by side (MB/s):
+//   raw         the protected pipe carrying the output in 8 KiB writes, each flushed: what the
 //               relay could reach if framing, decoding and relaying cost nothing
 //   frames      the same pieces as the worker sends them (decoded into one Stdout frame each,
 //               written and flushed) and as the runner reads them (read_message)
 //   run         (host lane) `run` end to end on a throwaway simulated machine prepared with
 //               `setup`: a command writes the output in 8 KiB writes and the runner's standard
 //               output is read to the end; the time counts the whole run, start-up included
-// Usage: output_relay_throughput [megabytes [rounds [figure]]]   (default 100 MB, 3 rounds, all
+//   relay       the same run from its first byte of output on: without sign-in, grants and the
+//               worker's start
+// Usage: output_relay_throughput [megabytes [rounds [figure]]]   (default 200 MB, 3 rounds, all
 // figures; naming one figure, raw, frames or run, measures only that one, for a profiler)
 // Built with the program, run by hand: measure with an optimised build (Release or
 // RelWithDebInfo); a debug build measures the debug checks.
@@ -294,100 +296,94 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// The rates of one figure over the rounds, in MB/s.
+// One figure's rates over the rounds, in MB/s; empty when it is not measured.
 struct Figure {
     const char* name;
-    bool measured;
     std::vector<double> rates;
-
-    std::string cell(std::size_t round) const {
-        if (rates.empty())
-            return "-";
-        char text[32];
-        std::snprintf(text, sizeof text, "%.1f", rates[round]);
-        return text;
-    }
 };
 
-std::string ratio(const Figure& part, const Figure& whole, std::size_t round) {
-    if (part.rates.empty() || whole.rates.empty())
-        return "-";
+std::string number(double value, const char* format) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", part.rates[round] / whole.rates[round]);
+    std::snprintf(text, sizeof text, format, value);
     return text;
 }
 
-void print_summary(const Figure& figure) {
-    if (figure.rates.empty()) {
-        std::printf("%-8s not measured\n", figure.name);
-        return;
-    }
-    std::printf("%-8s median %8.1f MB/s   min %8.1f   max %8.1f\n", figure.name,
-                median(figure.rates), *std::ranges::min_element(figure.rates),
-                *std::ranges::max_element(figure.rates));
+std::string rate_cell(const Figure& figure, std::size_t round) {
+    return figure.rates.empty() ? "-" : number(figure.rates[round], "%.1f");
 }
 
-void print_median_ratio(const Figure& part, const Figure& whole) {
-    if (!part.rates.empty() && !whole.rates.empty())
-        std::printf("ratio %s/%s (medians): %.2f\n", part.name, whole.name,
-                    median(part.rates) / median(whole.rates));
+std::string ratio_cell(const Figure& part, const Figure& whole, std::size_t round) {
+    if (part.rates.empty() || whole.rates.empty())
+        return "-";
+    return number(part.rates[round] / whole.rates[round], "%.2f");
+}
+
+void print_summary(const Figure& figure, const Figure& raw) {
+    if (figure.rates.empty()) {
+        std::printf("%-7s not measured\n", figure.name);
+        return;
+    }
+    std::printf("%-7s median %7.1f MB/s  (min %7.1f, max %7.1f)", figure.name, median(figure.rates),
+                *std::ranges::min_element(figure.rates), *std::ranges::max_element(figure.rates));
+    if (&figure != &raw && !raw.rates.empty()) {
+        std::vector<double> ratios;
+        for (std::size_t round = 0; round < figure.rates.size(); ++round)
+            ratios.push_back(figure.rates[round] / raw.rates[round]);
+        std::printf("  %s/raw: %.2f of the medians, %.2f the median of the rounds", figure.name,
+                    median(figure.rates) / median(raw.rates), median(ratios));
+    }
+    std::printf("\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::size_t megabytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100;
+    const std::size_t megabytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 200;
     const std::size_t rounds =
         std::max<std::size_t>(argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 3, 1);
     const std::string only = argc > 3 ? argv[3] : "";
+    const auto wanted = [&](std::string_view figure) { return only.empty() || only == figure; };
     const std::size_t pieces = std::max<std::size_t>(megabytes * 1000000 / kPieceBytes, 1);
     const std::size_t bytes = pieces * kPieceBytes;
     const double mb = static_cast<double>(bytes) / 1e6;
-#ifdef _WIN32
-    const bool can_run = false;  // a machine prepared by setup exists only in the simulated host
-#else
-    const bool can_run = true;
-    ThrowawayMachine machine;
-#endif
-    Figure raw{"raw", only.empty() || only == "raw", {}};
-    Figure frames{"frames", only.empty() || only == "frames", {}};
-    Figure run{"run", can_run && (only.empty() || only == "run"), {}};
-    const std::string owner = own_sid();
-    const std::string piece = output_piece();
 #ifndef _WIN32
-    if (run.measured)
+    ThrowawayMachine machine;
+    if (wanted("run"))
         prepare_machine();
 #endif
+    const std::string owner = own_sid();
+    const std::string piece = output_piece();
+    Figure raw{"raw", {}}, frames{"frames", {}}, run{"run", {}}, relay{"relay", {}};
 
     std::printf("payload: %zu writes of %zu bytes (%.1f MB) per figure, %zu rounds\n", pieces,
                 kPieceBytes, mb, rounds);
-    std::printf("%-6s %12s %12s %12s %10s %10s %14s\n", "round", "raw MB/s", "frames MB/s",
-                "run MB/s", "run/raw", "frames/raw", "run start s");
+    std::printf("%-5s %9s %9s %9s %9s %8s %10s %11s %12s\n", "round", "raw", "frames", "run",
+                "relay", "run/raw", "relay/raw", "frames/raw", "run start s");
     for (std::size_t round = 0; round < rounds; ++round) {
-        if (raw.measured)
+        if (wanted("raw"))
             raw.rates.push_back(mb / raw_seconds(owner, piece, pieces));
-        if (frames.measured)
+        if (wanted("frames"))
             frames.rates.push_back(mb / frame_seconds(owner, piece, pieces));
         std::string start_up = "-";
 #ifndef _WIN32
-        if (run.measured) {
+        if (wanted("run")) {
             const RunTimes times = run_seconds(bytes);
             run.rates.push_back(mb / times.whole);
-            start_up = std::to_string(times.first_byte).substr(0, 5);
+            relay.rates.push_back(mb / (times.whole - times.first_byte));
+            start_up = number(times.first_byte, "%.3f");
         }
 #endif
-        std::printf("%-6zu %12s %12s %12s %10s %10s %14s\n", round + 1, raw.cell(round).c_str(),
-                    frames.cell(round).c_str(), run.cell(round).c_str(),
-                    ratio(run, raw, round).c_str(), ratio(frames, raw, round).c_str(),
-                    start_up.c_str());
+        std::printf("%-5zu %9s %9s %9s %9s %8s %10s %11s %12s\n", round + 1,
+                    rate_cell(raw, round).c_str(), rate_cell(frames, round).c_str(),
+                    rate_cell(run, round).c_str(), rate_cell(relay, round).c_str(),
+                    ratio_cell(run, raw, round).c_str(), ratio_cell(relay, raw, round).c_str(),
+                    ratio_cell(frames, raw, round).c_str(), start_up.c_str());
     }
-    for (const Figure* figure : {&raw, &frames, &run})
-        print_summary(*figure);
-    if (!can_run)
-        std::printf(
-            "(run is measured on the host lane only: it needs a machine prepared by "
-            "setup)\n");
-    print_median_ratio(run, raw);
-    print_median_ratio(frames, raw);
+    std::printf("(MB/s; relay is run from its first byte of output on)\n");
+    for (const Figure* figure : {&raw, &frames, &run, &relay})
+        print_summary(*figure, raw);
+#ifdef _WIN32
+    std::printf("run is measured on the host lane only: it needs a machine prepared by setup\n");
+#endif
     return 0;
 }

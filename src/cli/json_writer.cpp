@@ -78,7 +78,7 @@ void append_json_string_unchecked(std::string& out, std::string_view text) {
 }
 
 bool append_json_string(std::string& out, std::string_view text) {
-    if (valid_utf8_prefix(text) != text.size())
+    if (!is_valid_utf8(text))
         return false;
     append_json_string_unchecked(out, text);
     return true;

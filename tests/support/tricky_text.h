@@ -37,6 +37,8 @@ inline std::vector<std::string> tricky_texts() {
     }
     texts.push_back(all);
     texts.emplace_back();
+    texts.emplace_back(40, '\x01');  // every byte escaped to its longest form
+
     return texts;
 }
 

@@ -89,7 +89,7 @@ std::pair<std::size_t, char*> write_unescaped(std::string_view rest, char* out) 
 }
 
 // Writes the text of a JSON string's contents (between its quotes) at `out`, which has room
-// for the contents (no escape is shorter than its character); returns the end of what it
+// for the contents (no character takes more room than its escape); returns the end of what it
 // wrote, or null when the contents hold anything but the escapes write_unescaped takes and
 // bytes a string holds as they are: a bare quote, a control character...
 char* write_contents(std::string_view contents, char* out) {

@@ -28,7 +28,7 @@ std::string last_frame_body(OutputStream stream, Utf8Stream& decoder) {
 }  // namespace
 
 std::string output_frame_body(OutputStream stream, Utf8Stream& decoder, std::string_view piece) {
-    // The decoded text goes into the body escaped, in one pass, with no text of its own.
+    // The decoded text goes into the body escaped, with no text of its own in between.
     std::string body(frame_head(stream));
     decoder.decode_escaped(piece, body);
     if (body.size() == frame_head(stream).size())

@@ -37,11 +37,11 @@ Step examine(std::string_view bytes, std::size_t at, std::size_t& length) {
     return Step::complete;
 }
 
-}  // namespace
-
 void append_text(std::string& out, std::string_view text) {
     out.append(text);
 }
+
+}  // namespace
 
 std::string_view Utf8Stream::finish_held(std::string_view piece, std::string& out, Append append) {
     // The held bytes and the next few of the piece hold the whole character, or show that it

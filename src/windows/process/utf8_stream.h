@@ -20,7 +20,7 @@ class Utf8Stream {
     std::string decode(std::string_view piece);
 
     // The same text appended to `out` as JSON string contents (append_json_escaped), so that a
-    // frame's body is built from the bytes read in one pass, with no text in between.
+    // frame's body is built straight from the bytes read, with no text of its own in between.
     void decode_escaped(std::string_view piece, std::string& out);
 
     // The end of the stream: a held-back sequence can no longer complete and becomes U+FFFD.
