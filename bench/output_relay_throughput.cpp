@@ -57,8 +57,9 @@ double seconds_since(Clock::time_point start) {
 std::string output_piece() {
     std::string piece;
     for (unsigned line = 0; piece.size() < kPieceBytes; ++line)
-        piece +=
-            "line " + std::to_string(line) + ":\tthe quick brown fox jumps over the lazy dog\n";
+        piece.append("line ")
+            .append(std::to_string(line))
+            .append(":\tthe quick brown fox jumps over the lazy dog\n");
     piece.resize(kPieceBytes);
     return piece;
 }
@@ -88,7 +89,7 @@ struct Pair {
 Pair connect_pair(const std::string& owner) {
     auto server = create_protected_pipe(owner, kAccount);
     if (!server)
-        give_up("create: " + server.error().message);
+        give_up(std::string("create: ") + server.error().message);
     auto client = open_protected_pipe(server->name);
     if (!client || !accept_worker(server->handle.get(), GetCurrentProcess()))
         give_up("could not connect the pipe");
@@ -173,10 +174,14 @@ class ThrowawayMachine {
     std::string path_;
 };
 
+std::string quoted(const std::string& text) {
+    return std::string("\"").append(text).append("\"");
+}
+
 // The programs beside this benchmark in the build directory, as the simulated host names them.
 std::string program_beside_me(const std::string& name) {
-    std::string path =
-        "Z:" + (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
+    std::string path = std::string("Z:").append(
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string());
     std::ranges::replace(path, '/', '\\');
     return path;
 }
@@ -211,7 +216,7 @@ Started start(const std::string& command_line, bool capture_output) {
     PROCESS_INFORMATION created{};
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, capture_output, 0, nullptr, nullptr,
                         &startup, &created))
-        give_up("could not start " + command_line);
+        give_up(std::string("could not start ") + command_line);
     CloseHandle(created.hThread);
     return {UniqueHandle(created.hProcess), std::move(read_end)};
 }
@@ -242,7 +247,7 @@ void create_file(const std::string& path, std::string_view contents) {
     UniqueHandle file(CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
-        give_up("could not create " + path);
+        give_up(std::string("could not create ") + path);
     write_all(file.get(), contents);
 }
 
@@ -250,7 +255,7 @@ const std::string kStateDir = "C:\\ProgramData\\Quarvel";
 
 // `setup` once, then the directories and the policy that every run uses.
 void prepare_machine() {
-    const std::string exe = "\"" + program_beside_me("quarvel-sandbox-windows") + "\"";
+    const std::string exe = quoted(program_beside_me("quarvel-sandbox-windows"));
     auto setup = start(
         exe + " setup --state-dir " + kStateDir + " --status-file " + kStateDir + "\\status.json",
         true);
@@ -271,9 +276,9 @@ struct RunTimes {
 
 RunTimes run_seconds(std::size_t bytes) {
     const std::string line =
-        "\"" + program_beside_me("quarvel-sandbox-windows") + "\" run --state-dir " + kStateDir +
-        " --policy C:\\work\\policy.json -- \"" + program_beside_me("process_probe") +
-        "\" stream " + std::to_string(bytes);
+        quoted(program_beside_me("quarvel-sandbox-windows")) + " run --state-dir " + kStateDir +
+        " --policy C:\\work\\policy.json -- " + quoted(program_beside_me("process_probe")) +
+        " stream " + std::to_string(bytes);
     RunTimes times;
     const auto begin = Clock::now();
     auto run = start(line, true);
@@ -284,8 +289,8 @@ RunTimes run_seconds(std::size_t bytes) {
     const DWORD code = exit_code_of(run.process.get());
     times.whole = seconds_since(begin);
     if (code != 0 || received != bytes)
-        give_up("run ended with " + std::to_string(code) + " after " + std::to_string(received) +
-                " of " + std::to_string(bytes) + " bytes");
+        give_up(std::string("run ended with ") + std::to_string(code) + " after " +
+                std::to_string(received) + " of " + std::to_string(bytes) + " bytes");
     return times;
 }
 

@@ -197,8 +197,8 @@ void emit(const std::string& name) {
 void stream(std::uint64_t count) {
     std::string piece;
     for (unsigned line = 0; piece.size() < 8192; ++line)
-        piece +=
-            "line " + std::to_string(line) + ":\tthe quick brown fox jumps over the lazy dog\n";
+        piece.append("line ").append(std::to_string(line)).append(
+            ":\tthe quick brown fox jumps over the lazy dog\n");
     piece.resize(8192);
     for (std::uint64_t left = count; left > 0;) {
         const std::size_t size =

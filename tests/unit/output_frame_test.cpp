@@ -44,7 +44,8 @@ TEST(OutputFrameBody, IsWhatTheGeneralWriterWritesForTheDecodedText) {
         for (std::size_t cut = 1; cut < character.size(); ++cut) {
             const std::string first = std::string(8192 - cut, '\n') + character.substr(0, cut);
             expect_bodies_match_general_writer({first, character.substr(cut) + "\"tail"});
-            expect_bodies_match_general_writer({first, "\x01" + character.substr(cut)});
+            expect_bodies_match_general_writer(
+                {first, std::string("\x01").append(character.substr(cut))});
         }
     }
 }

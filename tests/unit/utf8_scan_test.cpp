@@ -47,16 +47,21 @@ TEST(Utf8Scan, PrefixesAgreeWithByteByByteReadingAtEveryPositionOfABlock) {
     }
 }
 
+// `before`, then the text escaped byte by byte, then a closing quote.
+std::string quoted_escape(std::string_view text, std::string before) {
+    return before.append(testing::escaped_bytewise(text)).append("\"");
+}
+
 TEST(JsonStringWriting, EscapesByteIdenticallyAndRefusesInvalidTextUnchanged) {
     for (const auto& text : testing::tricky_texts()) {
         std::string out = "prefix";
         const bool valid = testing::valid_prefix_by_characters(text) == text.size();
         EXPECT_EQ(append_json_string(out, text), valid) << text;
-        EXPECT_EQ(out, valid ? "prefix\"" + testing::escaped_bytewise(text) + "\"" : "prefix");
+        EXPECT_EQ(out, valid ? quoted_escape(text, "prefix\"") : "prefix");
         // The last-resort form copies what it cannot check.
         std::string unchecked;
         append_json_string_unchecked(unchecked, text);
-        EXPECT_EQ(unchecked, "\"" + testing::escaped_bytewise(text) + "\"") << text;
+        EXPECT_EQ(unchecked, quoted_escape(text, "\"")) << text;
     }
 }
 
