@@ -62,6 +62,25 @@ TEST_F(OutputRelay, TrickyOutputArrivesAsTheDecodersTextAndNothingIsLeaked) {
     EXPECT_EQ(relayed, whole.decode(output) + whole.finish());
 }
 
+TEST_F(OutputRelay, MessagesOfEveryShortLengthAreReadExactlyOneAfterAnother) {
+    // Short bodies are where a string's room grows past what was asked for; a reader that
+    // filled the room would take the next message's first bytes.
+    auto pipe = make_pipe();
+    std::vector<std::string> bodies;
+    for (std::size_t length = 1; length <= 80; ++length)
+        bodies.emplace_back(length, static_cast<char>('a' + length % 26));
+    std::thread writer([&] {
+        for (const auto& body : bodies)
+            ASSERT_TRUE(write_message_body(pipe.write.get(), body));
+    });
+    for (const auto& body : bodies) {
+        const auto read = read_message_body(pipe.read.get());
+        ASSERT_TRUE(read) << body.size();
+        EXPECT_EQ(*read, body);
+    }
+    writer.join();
+}
+
 TEST_F(OutputRelay, FrameBodyThatCannotBeSentGivesTheChannelsFailure) {
     const struct {
         const char* function;
