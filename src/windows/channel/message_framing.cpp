@@ -104,9 +104,16 @@ Result<std::string> read_message_body(HANDLE pipe) {
         return std::unexpected(fixed_failure("invalid_request",
                                              "Protected command message length is invalid.",
                                              exit_code::invalid_request));
-    std::string body(length, '\0');
-    auto* bytes = reinterpret_cast<std::uint8_t*>(body.data());
-    if (auto read = read_exact(pipe, {bytes, body.size()}); !read)
+    // The body is read straight into the string, without filling it with zeros first. The
+    // operation is told the room it has, which libstdc++ 12 gives as the new capacity, possibly
+    // more than asked for: only `length` bytes are read.
+    std::string body;
+    Result<void> read;
+    body.resize_and_overwrite(length, [&](char* bytes, std::size_t) {
+        read = read_exact(pipe, {reinterpret_cast<std::uint8_t*>(bytes), length});
+        return read ? std::size_t{length} : 0;
+    });
+    if (!read)
         return std::unexpected(std::move(read.error()));
     return body;
 }
