@@ -6,6 +6,8 @@ packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 googletes
 # The sanitizer and fuzzing build: clang-19 with its sanitizer and libFuzzer runtimes (clang 14
 # cannot compile <expected>), and llvm-symbolizer for readable sanitizer reports.
 packages+=(clang-19 libclang-rt-19-dev llvm)
+# The host example and the checks of the host documentation.
+packages+=(python3)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

@@ -134,8 +134,14 @@ HDESK CreateDesktopW(LPCWSTR name, LPCWSTR, LPDEVMODEW, DWORD, DWORD,
 }
 
 BOOL CloseDesktop(HDESK desktop) {
-    WINSIM_FAIL_IF_INJECTED("CloseDesktop");
     const HANDLE handle = reinterpret_cast<HANDLE>(desktop);
+    // As CloseHandle: the handle is gone after a refusal too.
+    if (auto fault = winsim::take_fault("CloseDesktop");
+        fault && fault->kind == winsim::FaultKind::fail) {
+        if (winsim::object_as<winsim::DesktopObject>(handle))
+            winsim::remove_handle(handle);
+        return winsim::fail(fault->value);
+    }
     if (!winsim::object_as<winsim::DesktopObject>(handle) || !winsim::remove_handle(handle))
         return winsim::fail(ERROR_INVALID_HANDLE);
     return TRUE;

@@ -113,7 +113,13 @@ void SetLastError(DWORD error) {
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    WINSIM_FAIL_IF_INJECTED_ON("CloseHandle", winsim::type_of(handle));
+    // Windows refuses to close only a handle that is not (or no longer) valid: after a failure
+    // the handle is gone all the same, so an injected failure closes it and reports the error.
+    if (auto fault = winsim::take_fault("CloseHandle", winsim::type_of(handle));
+        fault && fault->kind == winsim::FaultKind::fail) {
+        winsim::remove_handle(handle);
+        return winsim::fail(fault->value);
+    }
     if (!winsim::remove_handle(handle))
         return winsim::fail(ERROR_INVALID_HANDLE);
     return TRUE;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "machine.h"
-#include "proc_files.h"
 #include "process_identity.h"
 
 namespace winsim {
@@ -37,13 +36,14 @@ std::vector<GroupMember> host_processes() {
         const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
         if (pid <= 0)
             continue;
-        const auto text = read_proc_file("/proc/" + std::to_string(pid) + "/stat");
-        if (!text)
-            continue;  // it ended while the list was read
-        const auto paren = text->rfind(')');
-        if (paren == std::string::npos || paren + 2 > text->size())
+        const auto read = process_stat_text(pid);
+        if (!read)
             continue;
-        std::istringstream fields(text->substr(paren + 2));
+        const std::string& text = *read;
+        const auto paren = text.rfind(')');
+        if (paren == std::string::npos || paren + 2 > text.size())
+            continue;
+        std::istringstream fields(text.substr(paren + 2));
         std::string state;
         long parent = 0;
         long group = 0;

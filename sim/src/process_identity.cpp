@@ -1,9 +1,9 @@
 #include "process_identity.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <sstream>
 #include <string>
-
-#include "proc_files.h"
 
 namespace winsim {
 namespace {
@@ -15,7 +15,7 @@ struct StatFields {
 };
 
 std::optional<StatFields> read_stat(pid_t pid) {
-    const auto read = read_proc_file("/proc/" + std::to_string(pid) + "/stat");
+    const auto read = process_stat_text(pid);
     if (!read)
         return std::nullopt;
     const std::string& text = *read;
@@ -42,6 +42,22 @@ std::optional<StatFields> read_stat(pid_t pid) {
 }
 
 }  // namespace
+
+std::optional<std::string> process_stat_text(pid_t pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    char buffer[1024];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(got));
+    ::close(fd);
+    if (got < 0)
+        return std::nullopt;
+    return text;
+}
 
 std::optional<std::uint64_t> process_start_time(pid_t pid) {
     const auto stat = read_stat(pid);

@@ -5,8 +5,13 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace winsim {
+
+// The text of /proc/<pid>/stat; nothing when the process is gone, also when it goes while the
+// file is read (the read then fails with ESRCH, which a C++ stream turns into an exception).
+std::optional<std::string> process_stat_text(pid_t pid);
 
 // Clock ticks since boot at which the process started; nothing when it is gone. A zombie
 // still answers: it has ended but its id is not free yet.

@@ -1,44 +1,79 @@
 #include "cli/json_writer.h"
 
+#include <algorithm>
+
+#include "platform/utf8_scan.h"
+
 namespace quarvel {
+namespace {
+
+// No byte takes more room escaped than \u00XX.
+constexpr std::size_t kMostEscapedBytes = 6;
+
+// Writes the escape of `byte` (a quote, a backslash or a control character) at `out` and
+// returns the end of what it wrote.
+char* write_escaped(char* out, unsigned char byte) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    *out++ = '\\';
+    switch (byte) {
+        case '"':
+        case '\\':
+            *out++ = static_cast<char>(byte);
+            return out;
+        case '\b':
+            *out++ = 'b';
+            return out;
+        case '\t':
+            *out++ = 't';
+            return out;
+        case '\n':
+            *out++ = 'n';
+            return out;
+        case '\f':
+            *out++ = 'f';
+            return out;
+        case '\r':
+            *out++ = 'r';
+            return out;
+        default:
+            for (const char c : {'u', '0', '0', kHex[byte >> 4], kHex[byte & 0x0F]})
+                *out++ = c;
+            return out;
+    }
+}
+
+char* write_plain(char* out, std::string_view text, std::size_t from, std::size_t to) {
+    return std::copy(text.data() + from, text.data() + to, out);
+}
+
+// Writes `text` escaped at `out` and returns the end of what it wrote.
+char* write_json_escaped(char* out, std::string_view text) {
+    JsonSpecialBytes specials(text);
+    std::size_t plain_from = 0;
+    for (std::size_t at = specials.next(); at < text.size(); at = specials.next()) {
+        out = write_plain(out, text, plain_from, at);
+        out = write_escaped(out, static_cast<unsigned char>(text[at]));
+        plain_from = at + 1;
+    }
+    return write_plain(out, text, plain_from, text.size());
+}
+
+}  // namespace
+
+void append_json_escaped(std::string& out, std::string_view text) {
+    // Written in place into room for the worst case, then cut back to what was written: no
+    // growing and no check of the room left for each run and escape of 8 KiB of output.
+    const std::size_t start = out.size();
+    out.resize_and_overwrite(start + kMostEscapedBytes * text.size(),
+                             [&](char* buffer, std::size_t) {
+                                 char* end = write_json_escaped(buffer + start, text);
+                                 return static_cast<std::size_t>(end - buffer);
+                             });
+}
 
 void append_json_string_unchecked(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
     out += '"';
-    for (const char byte : text) {
-        const auto c = static_cast<unsigned char>(byte);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 0x0F];
-                } else {
-                    out += byte;
-                }
-        }
-    }
+    append_json_escaped(out, text);
     out += '"';
 }
 

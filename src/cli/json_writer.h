@@ -20,6 +20,10 @@ bool append_json_string(std::string& out, std::string_view text);
 // The same escaping applied byte by byte, without checking UTF-8: for the last-resort error line.
 void append_json_string_unchecked(std::string& out, std::string_view text);
 
+// The same escaping without the quotes and without checking UTF-8: for a string whose contents
+// are built in place from text known to be valid.
+void append_json_escaped(std::string& out, std::string_view text);
+
 // Builds one compact document. Members come out in the order they are written; the first error
 // (text that cannot be written) is kept and reported by `finish`.
 class JsonWriter {

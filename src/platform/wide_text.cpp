@@ -1,5 +1,7 @@
 #include "platform/wide_text.h"
 
+#include "platform/utf8_scan.h"
+
 namespace quarvel {
 namespace {
 
@@ -100,11 +102,7 @@ std::optional<char32_t> next_utf8_character(std::string_view text, std::size_t& 
 }
 
 bool is_valid_utf8(std::string_view text) {
-    std::size_t position = 0;
-    while (position < text.size()) {
-        if (!next_utf8_character(text, position)) return false;
-    }
-    return true;
+    return valid_utf8_prefix(text) == text.size();
 }
 
 WideString to_wide(std::string_view utf8) {

@@ -126,5 +126,33 @@ TEST_F(SimulatedFaultScope, TheCallLogListsTheCallSitesOfEveryProcessWithItsRole
     EXPECT_NE(std::find(child.begin(), child.end(), "CreatePipe"), child.end());
 }
 
+TEST_F(SimulatedFaultScope, AFaultCountedAfterAnAnchorFiresThereAndTheLogMarksTheCallThatTookIt) {
+    const std::string log = machine_ + "/calls.log";
+    ::setenv("WINSIM_CALL_LOG", log.c_str(), 1);
+    // The second CreatePipe after the first SetHandleInformation; calls before it do not count.
+    winsim::inject_fault_after({"CreatePipe", 2, 1450, winsim::FaultKind::fail},
+                               "SetHandleInformation");
+    std::vector<BOOL> created;
+    for (int k = 0; k < 4; ++k) {
+        HANDLE read = nullptr;
+        HANDLE write = nullptr;
+        created.push_back(CreatePipe(&read, &write, nullptr, 0));
+        UniqueHandle read_end(read);
+        UniqueHandle write_end(write);
+        if (k == 0) {
+            EXPECT_TRUE(SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0));
+        }
+    }
+    ::unsetenv("WINSIM_CALL_LOG");
+    EXPECT_EQ(created, (std::vector<BOOL>{TRUE, TRUE, FALSE, TRUE}));
+    std::ifstream in(log);
+    std::vector<std::string> calls;
+    for (std::string line; std::getline(in, line);)
+        if (line.find(" CloseHandle") == std::string::npos)
+            calls.push_back(line.substr(line.find(' ') + 1));
+    EXPECT_EQ(calls, (std::vector<std::string>{"CreatePipe", "SetHandleInformation", "CreatePipe",
+                                               "CreatePipe fault", "CreatePipe"}));
+}
+
 }  // namespace
 }  // namespace quarvel

@@ -180,6 +180,22 @@ TEST_F(WorkerHarness, RequestThatFailsValidationIsReportedAfterItWasReceived) {
     EXPECT_EQ(result.worker_exit_code, 64u);
 }
 
+TEST_F(WorkerHarness, RequestThatCannotBeReadWholeClosesTheChannelWithoutAFrameOrAHang) {
+    // The body's read fails while the runner is still in its flush, waiting for the worker to
+    // take the body: a frame written now would wait in the worker's own flush for ever.
+    auto result = run(request({"/bin/true"}, true), "ReadFile@Pipe:2:1450");
+    EXPECT_TRUE(result.frames.empty());
+    EXPECT_EQ(result.worker_exit_code, 70u);
+}
+
+TEST_F(WorkerHarness, ExitedThatCannotBeFlushedEndsTheWorkerWithoutAFrameAfterIt) {
+    // Started, then Exited: its flush fails after its bytes went out. The runner reads nothing
+    // after Exited, so a Failed frame would wait in the worker's flush until the runner gives up.
+    auto result = run(request({"/bin/true"}), "FlushFileBuffers@Pipe:2:232");
+    EXPECT_EQ(result.last(), WorkerFrame(frame::Exited{0}));
+    EXPECT_EQ(result.worker_exit_code, 70u);
+}
+
 TEST_F(WorkerHarness, WorkerOfAnotherAccountOrOutsideTheGroupRefusesToWork) {
     const std::string other_group = winsim::ensure_local_group("SomeOtherGroup");
     auto wrong_account = request({"/bin/true"});

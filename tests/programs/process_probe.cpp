@@ -10,6 +10,8 @@
 //                               large (20,000 bytes in one write), straddle (four-byte
 //                               characters across each of five 8,192-byte boundaries, written
 //                               8,192 bytes at a time), invalid ("f", 0xFF, "g")
+//   stream <bytes>              writes that many bytes of text lines to standard output in
+//                               writes of 8,192 bytes (the last one shorter)
 //   hold-job <end>              starts "sleep 60000" in a kill-on-close job whose one handle it
 //                               never closes, prints the sleeper's process id and a line feed,
 //                               then ends as <end> says: wait (until killed), exit
@@ -27,8 +29,10 @@
 //                               child's exit code
 // A failed write to standard output ends it with 4, a failed write to a handle with 3.
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "cli/process_arguments.h"
 #include "platform/wide_text.h"
@@ -38,7 +42,7 @@ namespace {
 
 using quarvel::WideString;
 
-bool write_all(HANDLE handle, const std::string& bytes) {
+bool write_all(HANDLE handle, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         DWORD written = 0;
@@ -188,6 +192,23 @@ void emit(const std::string& name) {
         write_output(bytes.substr(at, piece));
 }
 
+// Lines of plain text, the kind most commands print: 8,192 bytes that end on no particular
+// character, so that line feeds fall anywhere in the writes.
+void stream(std::uint64_t count) {
+    std::string piece;
+    for (unsigned line = 0; piece.size() < 8192; ++line)
+        piece.append("line ").append(std::to_string(line)).append(
+            ":\tthe quick brown fox jumps over the lazy dog\n");
+    piece.resize(8192);
+    for (std::uint64_t left = count; left > 0;) {
+        const std::size_t size =
+            left < piece.size() ? static_cast<std::size_t>(left) : piece.size();
+        if (!write_all(GetStdHandle(STD_OUTPUT_HANDLE), std::string_view(piece).substr(0, size)))
+            finish(4);
+        left -= size;
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -219,6 +240,10 @@ int main() {
     }
     if (action == "emit" && args.size() == 2) {
         emit(narrow(args[1]));
+        finish(0);
+    }
+    if (action == "stream" && args.size() == 2) {
+        stream(std::strtoull(narrow(args[1]).c_str(), nullptr, 10));
         finish(0);
     }
     if (action == "spawn-sleeper" && args.size() == 2) {

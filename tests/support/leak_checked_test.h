@@ -6,6 +6,7 @@
 
 #include <winsim/testing.h>
 
+#include <filesystem>
 #include <string>
 
 #include "support/host_process.h"
@@ -22,6 +23,8 @@ class LeakCheckedTest : public ::testing::Test {
         winsim::clear_faults();
         EXPECT_EQ(winsim::open_handle_count(), handles_);
         EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_);
+        std::error_code ignored;
+        std::filesystem::remove_all(machine_, ignored);
     }
 
     // For fixtures whose own set-up holds resources for the whole test.

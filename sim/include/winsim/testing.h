@@ -35,9 +35,14 @@ struct Fault {
 // argument is `role`, passed on to every child until then) and the kind of object
 // ("Function@Process": only calls on that kind of object). WINSIM_CALL_LOG=<path> makes every
 // process append "<role> <function>[@kind]" for each call that can take a fault.
+// The call that took a fault is logged with " fault" after it.
 void inject_fault(Fault fault);
 void inject_fault(std::string_view function, std::uint32_t value, std::uint64_t nth_call = 1,
                   FaultKind kind = FaultKind::fail);
+// The same, with the calls of `fault.function` counted only after the `anchor_nth` call of
+// `anchor` ("Function[@kind]"): a call that follows a loop of varying length is hit by its place
+// after a call that happens once. In WINSIM_FAULTS: "...:nth:value[:quirk]:after=Anchor#n".
+void inject_fault_after(Fault fault, std::string_view anchor, std::uint64_t anchor_nth = 1);
 void clear_faults();
 // Faults armed but not yet hit.
 std::size_t pending_fault_count();

@@ -52,14 +52,20 @@ Result<void> write_serialised(HANDLE pipe, std::expected<std::string, std::strin
 }
 
 template <class Parse>
-auto read_parsed(HANDLE pipe, Parse parse) -> Result<typename decltype(parse(""))::value_type> {
-    auto body = read_message_body(pipe);
-    if (!body)
-        return std::unexpected(std::move(body.error()));
-    auto document = parse(*body);
+auto parsed(std::string_view body, Parse parse)
+    -> Result<typename decltype(parse(""))::value_type> {
+    auto document = parse(body);
     if (!document)
         return std::unexpected(invalid_message(document.error()));
     return std::move(*document);
+}
+
+template <class Document>
+Result<Document> read_parsed(HANDLE pipe) {
+    auto body = read_message_body(pipe);
+    if (!body)
+        return std::unexpected(std::move(body.error()));
+    return parse_message<Document>(*body);
 }
 
 }  // namespace
@@ -98,21 +104,38 @@ Result<std::string> read_message_body(HANDLE pipe) {
         return std::unexpected(fixed_failure("invalid_request",
                                              "Protected command message length is invalid.",
                                              exit_code::invalid_request));
-    std::string body(length, '\0');
-    auto* bytes = reinterpret_cast<std::uint8_t*>(body.data());
-    if (auto read = read_exact(pipe, {bytes, body.size()}); !read)
+    // The body is read straight into the string, without filling it with zeros first. The
+    // operation is told the room it has, which libstdc++ 12 gives as the new capacity, possibly
+    // more than asked for: only `length` bytes are read.
+    std::string body;
+    Result<void> read;
+    body.resize_and_overwrite(length, [&](char* bytes, std::size_t) {
+        read = read_exact(pipe, {reinterpret_cast<std::uint8_t*>(bytes), length});
+        return read ? std::size_t{length} : 0;
+    });
+    if (!read)
         return std::unexpected(std::move(read.error()));
     return body;
 }
 
 template <>
+Result<WorkerFrame> parse_message<WorkerFrame>(std::string_view body) {
+    return parsed(body, parse_worker_frame);
+}
+
+template <>
+Result<WorkerRequest> parse_message<WorkerRequest>(std::string_view body) {
+    return parsed(body, parse_worker_request);
+}
+
+template <>
 Result<WorkerFrame> read_message<WorkerFrame>(HANDLE pipe) {
-    return read_parsed(pipe, parse_worker_frame);
+    return read_parsed<WorkerFrame>(pipe);
 }
 
 template <>
 Result<WorkerRequest> read_message<WorkerRequest>(HANDLE pipe) {
-    return read_parsed(pipe, parse_worker_request);
+    return read_parsed<WorkerRequest>(pipe);
 }
 
 }  // namespace quarvel

@@ -34,8 +34,17 @@ Result<void> write_message(HANDLE pipe, const WorkerRequest& request);
 // Read failures are those of read_exact (ipc_closed, ipc_read_failed).
 Result<std::string> read_message_body(HANDLE pipe);
 
-// Receives one message and parses it as `Document`; a body that is not one gives
+// Parses a body that read_message_body received as `Document`; a body that is not one gives
 // invalid_request "Invalid protected command message: " + the reader's description (64).
+template <class Document>
+Result<Document> parse_message(std::string_view body);
+
+template <>
+Result<WorkerFrame> parse_message<WorkerFrame>(std::string_view body);
+template <>
+Result<WorkerRequest> parse_message<WorkerRequest>(std::string_view body);
+
+// Receives one message and parses it as `Document` (read_message_body, then parse_message).
 template <class Document>
 Result<Document> read_message(HANDLE pipe);
 

@@ -40,4 +40,11 @@ Result<void> SharedChannel::send(const WorkerFrame& frame) {
     return write_message(guard->pipe(), frame);
 }
 
+Result<void> SharedChannel::send_body(std::string_view body) {
+    auto guard = lock();
+    if (!guard)
+        return std::unexpected(std::move(guard.error()));
+    return write_message_body(guard->pipe(), body);
+}
+
 }  // namespace quarvel

@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "cli/failure.h"
 #include "platform/unique_resource.h"
@@ -47,6 +48,10 @@ class SharedChannel {
     // Takes the lock, writes one message with the frame (flush included), lets go whatever the
     // outcome.
     Result<void> send(const WorkerFrame& frame);
+
+    // The same for a frame already serialised (an output frame built in place): only the write
+    // happens under the lock.
+    Result<void> send_body(std::string_view body);
 
   private:
     std::mutex mutex_;

@@ -5,6 +5,7 @@
 #include "cli/json_writer.h"
 #include "documents/json_fields.h"
 #include "documents/json_reader.h"
+#include "windows/channel/plain_output_frame.h"
 
 namespace quarvel {
 namespace {
@@ -69,6 +70,12 @@ std::expected<std::string, std::string> write_worker_frame(const WorkerFrame& fr
 }
 
 std::expected<WorkerFrame, std::string> parse_worker_frame(std::string_view body) {
+    if (auto output = read_plain_output_frame(body))
+        return std::move(*output);
+    return parse_worker_frame_generally(body);
+}
+
+std::expected<WorkerFrame, std::string> parse_worker_frame_generally(std::string_view body) {
     auto document = read_json_document(body);
     if (!document)
         return std::unexpected(std::move(document.error()));

@@ -49,6 +49,12 @@ struct Failed {
 using WorkerFrame = std::variant<frame::Progress, frame::Started, frame::Stdout, frame::Stderr,
                                  frame::Exited, frame::Failed>;
 
+// What write_worker_frame writes for a Stdout or Stderr frame: the head, the data escaped as
+// append_json_escaped escapes it, the tail. Output frames are built in place from these.
+inline constexpr std::string_view kStdoutFrameHead = R"({"type":"stdout","data":")";
+inline constexpr std::string_view kStderrFrameHead = R"({"type":"stderr","data":")";
+inline constexpr std::string_view kOutputFrameTail = R"("})";
+
 // True for Exited and Failed, after which the runner reads nothing more.
 bool is_terminal(const WorkerFrame& frame);
 
@@ -58,7 +64,11 @@ std::expected<std::string, std::string> write_worker_frame(const WorkerFrame& fr
 
 // One frame from a message body: an object whose "type" (anywhere in it) names a variant, with
 // that variant's fields present once each and in range; other keys are ignored. The error is
-// the JSON reader's description with its position.
+// the JSON reader's description with its position. Output frames as the worker writes them
+// are read without building a document tree (read_plain_output_frame), with the same result.
 std::expected<WorkerFrame, std::string> parse_worker_frame(std::string_view body);
+
+// The same through the general JSON reader alone, for every body.
+std::expected<WorkerFrame, std::string> parse_worker_frame_generally(std::string_view body);
 
 }  // namespace quarvel

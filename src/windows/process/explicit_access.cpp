@@ -2,17 +2,22 @@
 
 namespace quarvel {
 
-EXPLICIT_ACCESS_W grant_to_sid(PSID sid, DWORD permissions) {
+EXPLICIT_ACCESS_W sid_access_entry(PSID sid, DWORD permissions, ACCESS_MODE mode,
+                                   DWORD inheritance) {
     EXPLICIT_ACCESS_W entry{};
     entry.grfAccessPermissions = permissions;
-    entry.grfAccessMode = GRANT_ACCESS;
-    entry.grfInheritance = NO_INHERITANCE;
+    entry.grfAccessMode = mode;
+    entry.grfInheritance = inheritance;
     entry.Trustee.pMultipleTrustee = nullptr;
     entry.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
     entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
     entry.Trustee.TrusteeType = TRUSTEE_IS_UNKNOWN;
     entry.Trustee.ptstrName = static_cast<LPWSTR>(sid);
     return entry;
+}
+
+EXPLICIT_ACCESS_W grant_to_sid(PSID sid, DWORD permissions) {
+    return sid_access_entry(sid, permissions, GRANT_ACCESS, NO_INHERITANCE);
 }
 
 std::expected<LocalPtr<ACL>, DWORD> merge_grants(std::span<EXPLICIT_ACCESS_W> grants,

@@ -10,8 +10,12 @@
 
 namespace quarvel {
 
-// One GRANT_ACCESS entry for `sid`, without inheritance, naming the trustee by SID. The entry
+// One entry for `sid` naming the trustee by SID (no multiple trustee, type unknown). The entry
 // points into the SID; it must outlive the entry's use.
+EXPLICIT_ACCESS_W sid_access_entry(PSID sid, DWORD permissions, ACCESS_MODE mode,
+                                   DWORD inheritance);
+
+// A GRANT_ACCESS entry without inheritance.
 EXPLICIT_ACCESS_W grant_to_sid(PSID sid, DWORD permissions);
 
 // SetEntriesInAclW: the grants merged into `old_acl` (may be null), or the error it returned.

@@ -4,18 +4,38 @@
 #include <string>
 #include <string_view>
 
+#include "cli/json_writer.h"
 #include "windows/process/utf8_stream.h"
 
 namespace quarvel {
 namespace {
 
-WorkerFrame frame_of(OutputStream stream, std::string text) {
-    if (stream == OutputStream::standard_output)
-        return frame::Stdout{std::move(text)};
-    return frame::Stderr{std::move(text)};
+std::string_view frame_head(OutputStream stream) {
+    return stream == OutputStream::standard_output ? kStdoutFrameHead : kStderrFrameHead;
+}
+
+// The end of the stream: a character still held back can no longer complete.
+std::string last_frame_body(OutputStream stream, Utf8Stream& decoder) {
+    const std::string rest = decoder.finish();
+    if (rest.empty())
+        return {};
+    std::string body(frame_head(stream));
+    append_json_escaped(body, rest);
+    body += kOutputFrameTail;
+    return body;
 }
 
 }  // namespace
+
+std::string output_frame_body(OutputStream stream, Utf8Stream& decoder, std::string_view piece) {
+    // The decoded text goes into the body escaped, with no text of its own in between.
+    std::string body(frame_head(stream));
+    decoder.decode_escaped(piece, body);
+    if (body.size() == frame_head(stream).size())
+        return {};
+    body += kOutputFrameTail;
+    return body;
+}
 
 Result<void> forward_output(UniqueHandle read_end, std::shared_ptr<SharedChannel> channel,
                             OutputStream stream) {
@@ -28,15 +48,16 @@ Result<void> forward_output(UniqueHandle read_end, std::shared_ptr<SharedChannel
         DWORD got = 0;
         if (!ReadFile(read_end.get(), buffer.data(), room, &got, nullptr) || got == 0) {
             // End of the stream (a broken pipe once every writer has gone, usually).
-            std::string rest = decoder.finish();
-            if (rest.empty())
+            const std::string body = last_frame_body(stream, decoder);
+            if (body.empty())
                 return {};
-            return channel->send(frame_of(stream, std::move(rest)));
+            return channel->send_body(body);
         }
-        std::string text = decoder.decode(std::string_view(buffer.data(), got));
-        if (text.empty())
-            continue;  // only the first bytes of a character so far
-        if (auto sent = channel->send(frame_of(stream, std::move(text))); !sent)
+        const std::string body =
+            output_frame_body(stream, decoder, std::string_view(buffer.data(), got));
+        if (body.empty())
+            continue;
+        if (auto sent = channel->send_body(body); !sent)
             return sent;
     }
 }

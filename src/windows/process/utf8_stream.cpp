@@ -2,45 +2,20 @@
 
 #include <cstdint>
 
+#include "cli/json_writer.h"
+#include "platform/utf8_scan.h"
+
 namespace quarvel {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-struct SequenceShape {
-    std::size_t length = 0;  // 0: not a lead byte
-    std::uint8_t second_low = 0x80;
-    std::uint8_t second_high = 0xBF;
-};
-
-// The well-formed sequences of the Unicode standard (table 3-7): the lead byte fixes the
-// length and the range of the second byte; later bytes are 80..BF.
-SequenceShape shape_of(std::uint8_t lead) {
-    if (lead < 0x80)
-        return {1};
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return {2};
-    if (lead == 0xE0)
-        return {3, 0xA0, 0xBF};
-    if (lead == 0xED)
-        return {3, 0x80, 0x9F};
-    if (lead >= 0xE1 && lead <= 0xEF)
-        return {3};
-    if (lead == 0xF0)
-        return {4, 0x90, 0xBF};
-    if (lead >= 0xF1 && lead <= 0xF3)
-        return {4};
-    if (lead == 0xF4)
-        return {4, 0x80, 0x8F};
-    return {};
-}
 
 enum class Step { complete, invalid, incomplete };
 
 // Looks at the sequence starting at `at`; `length` receives how many bytes it covers (the
 // sequence, the maximal invalid subpart, or what is there of an incomplete one).
 Step examine(std::string_view bytes, std::size_t at, std::size_t& length) {
-    const auto shape = shape_of(static_cast<std::uint8_t>(bytes[at]));
+    const auto shape = utf8_sequence_shape(static_cast<std::uint8_t>(bytes[at]));
     if (shape.length == 0) {
         length = 1;
         return Step::invalid;
@@ -62,31 +37,74 @@ Step examine(std::string_view bytes, std::size_t at, std::size_t& length) {
     return Step::complete;
 }
 
+void append_text(std::string& out, std::string_view text) {
+    out.append(text);
+}
+
 }  // namespace
 
-std::string Utf8Stream::decode(std::string_view piece) {
-    std::string bytes = std::move(held_);
+std::string_view Utf8Stream::finish_held(std::string_view piece, std::string& out, Append append) {
+    // The held bytes and the next few of the piece hold the whole character, or show that it
+    // cannot be one: no sequence is longer than kMaxHeld + 1 bytes.
+    const std::size_t held = held_.size();
+    std::string head = std::move(held_);
     held_.clear();
-    bytes.append(piece);
-    std::string text;
-    text.reserve(bytes.size());
-    std::size_t at = 0;
-    while (at < bytes.size()) {
+    head.append(piece.substr(0, kMaxHeld));
+    std::size_t length = 0;
+    switch (examine(head, 0, length)) {
+        case Step::complete:
+            append(out, std::string_view(head).substr(0, length));
+            break;
+        case Step::invalid:
+            append(out, kReplacement);
+            break;
+        case Step::incomplete:
+            held_ = std::move(head);  // the piece was shorter than the rest of the character
+            return {};
+    }
+    // The held bytes were a valid beginning, so whatever the outcome it covers all of them.
+    return piece.substr(length - held);
+}
+
+void Utf8Stream::decode_into(std::string_view bytes, std::string& out, Append append) {
+    while (!bytes.empty()) {
+        const std::size_t valid = valid_utf8_prefix(bytes);
+        append(out, bytes.substr(0, valid));
+        bytes.remove_prefix(valid);
+        if (bytes.empty())
+            return;
         std::size_t length = 0;
-        switch (examine(bytes, at, length)) {
-            case Step::complete:
-                text.append(bytes, at, length);
+        switch (examine(bytes, 0, length)) {
+            case Step::complete:  // not reached: the valid run would have taken it
+                append(out, bytes.substr(0, length));
                 break;
             case Step::invalid:
-                text.append(kReplacement);
+                append(out, kReplacement);
                 break;
             case Step::incomplete:
-                held_.assign(bytes, at, length);
-                break;
+                held_.assign(bytes);
+                return;
         }
-        at += length;
+        bytes.remove_prefix(length);
     }
+}
+
+std::string Utf8Stream::decode(std::string_view piece) {
+    std::string text;
+    // Valid output, the usual case, comes out the size it went in.
+    text.reserve(held_.size() + piece.size());
+    decode_with(piece, text, append_text);
     return text;
+}
+
+void Utf8Stream::decode_escaped(std::string_view piece, std::string& out) {
+    decode_with(piece, out, append_json_escaped);
+}
+
+void Utf8Stream::decode_with(std::string_view piece, std::string& out, Append append) {
+    if (!held_.empty())
+        piece = finish_held(piece, out, append);
+    decode_into(piece, out, append);
 }
 
 std::string Utf8Stream::finish() {

@@ -21,10 +21,10 @@ namespace {
 // may wait for a user that a protected command does not have.
 constexpr UINT kWorkerErrorMode = SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX;
 
-// Steps 3 to 9 of the run, up to the running command. Every failure here leaves no command
-// running: launch_command has already ended any process it created.
-Result<LaunchedCommand> start_command(HANDLE pipe) {
-    auto request = read_message<WorkerRequest>(pipe);
+// Steps 3 to 9 of the run from the request's body, up to the running command. Every failure
+// here leaves no command running: launch_command has already ended any process it created.
+Result<LaunchedCommand> start_command(HANDLE pipe, std::string_view body) {
+    auto request = parse_message<WorkerRequest>(body);
     if (!request)
         return std::unexpected(std::move(request.error()));
     const bool trace = request->trace;
@@ -100,9 +100,11 @@ std::int32_t forward_until_exit(std::shared_ptr<SharedChannel> channel, Launched
         return fail(joined.error());
     if (auto joined = error_thread->join(); !joined)
         return fail(joined.error());
-    // The same 32 bits, read as a signed number.
+    // The same 32 bits, read as a signed number. Exited is the terminal frame, and the runner
+    // reads nothing after it: when sending it fails (its bytes may well have gone out), a Failed
+    // frame would wait in its flush for a reader that is gone. The worker's exit code tells.
     if (auto exited = channel->send(frame::Exited{static_cast<std::int32_t>(*exit_code)}); !exited)
-        return fail(exited.error());
+        return exited.error().exit_code;
     return exit_code::success;
 }
 
@@ -116,7 +118,16 @@ std::int32_t run_worker(std::string_view pipe_name) {
         return pipe.error().exit_code;
     }
 
-    auto launched = start_command(pipe->get());
+    // A request that could not be read whole (the read failed, or its length was refused)
+    // leaves the runner in its flush, waiting for bytes this end will never take; a Failed frame
+    // would then wait in its own flush for a runner that cannot read it. The channel is unusable
+    // after a failed read, so nothing is written on it: the runner sees it close.
+    auto body = read_message_body(pipe->get());
+    if (!body) {
+        print_error_line(body.error());
+        return body.error().exit_code;
+    }
+    auto launched = start_command(pipe->get(), *body);
     if (!launched)
         return report_failure(pipe->get(), launched.error());  // path A
 

@@ -12,12 +12,19 @@ Result<void> WorkspaceGrant::release() {
     if (!lock)
         return std::unexpected(lock.error());
     Result<void> first = {};
-    for (const auto& path : paths_) {
+    // A path whose revoke was refused is kept for the next release: the failure is reported
+    // once, but the capability's entry is not given up on.
+    std::vector<WideString> refused;
+    for (auto& path : paths_) {
         auto revoked = set_path_access(path, capability_.get(), 0, REVOKE_ACCESS);
-        if (!revoked && first)
+        if (revoked)
+            continue;
+        if (first)
             first = std::unexpected(revoked.error());
+        refused.push_back(std::move(path));
     }
-    released_ = true;
+    paths_ = std::move(refused);
+    released_ = paths_.empty();
     lock->release();
     return first;
 }

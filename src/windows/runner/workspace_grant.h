@@ -27,7 +27,9 @@ class WorkspaceGrant {
 
     // Under the access lock (taken again, which the owning thread may while it holds it),
     // revokes the capability SID's entries on every recorded path in order, going on after a
-    // failure, and returns the first failure. Once done it does nothing more. When the lock
+    // failure, and returns the first failure. The paths whose revoke failed stay recorded and
+    // the grant unreleased, so that the next release (the run's failure path, at the latest the
+    // destructor) tries them again; once every path is done it does nothing more. When the lock
     // cannot be taken its failure is returned and the grant stays unreleased.
     Result<void> release();
 

@@ -7,16 +7,7 @@
 namespace quarvel {
 
 EXPLICIT_ACCESS_W path_access_entry(PSID sid, DWORD mask, ACCESS_MODE mode) {
-    EXPLICIT_ACCESS_W entry{};
-    entry.grfAccessPermissions = mask;
-    entry.grfAccessMode = mode;
-    entry.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-    entry.Trustee.pMultipleTrustee = nullptr;
-    entry.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
-    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    entry.Trustee.TrusteeType = TRUSTEE_IS_UNKNOWN;
-    entry.Trustee.ptstrName = static_cast<LPWSTR>(sid);
-    return entry;
+    return sid_access_entry(sid, mask, mode, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
 }
 
 Result<void> set_path_access(WideView path, PSID sid, DWORD mask, ACCESS_MODE mode) {

@@ -1,0 +1,513 @@
+// `run` from end to end on a machine prepared by the program's own setup: the command's output,
+// exit code and status, the trace, the location checks, confinement through the simulated file
+// calls, and what is left behind (access entries, processes) after runs that succeed, fail, or
+// are cut short.
+
+#include <gtest/gtest.h>
+
+#include <winsim/testing.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "support/path_security.h"
+#include "support/protected_machine.h"
+
+namespace quarvel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string json_member(const std::string& document, const std::string& key) {
+    const std::regex member("\"" + key + "\":\"?([^\",}]*)");
+    std::smatch found;
+    return std::regex_search(document, found, member) ? found[1].str() : "";
+}
+
+std::string error_line(const std::string& code, const std::string& message) {
+    return R"({"code":")" + code + R"(","message":")" + message + "\"}\n";
+}
+
+std::string failed_document(const std::string& code, const std::string& message) {
+    const std::string state = code == "setup_required" ? code : "failed";
+    return R"({"version":1,"operation":"run","state":")" + state + R"(","code":")" + code +
+           R"(","message":")" + message + R"(","setup_version":2})";
+}
+
+// Processes of this machine other than the test itself: the runner, its worker and the
+// command all carry the machine in their environment.
+std::vector<pid_t> machine_processes(const std::string& machine) {
+    std::vector<pid_t> found;
+    const std::string needle = "WINSIM_MACHINE=" + machine;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const auto pid = static_cast<pid_t>(std::stol(name));
+        if (pid == ::getpid() || process_has_ended(pid))
+            continue;
+        std::ifstream environ_file(entry.path() / "environ", std::ios::binary);
+        const std::string environment((std::istreambuf_iterator<char>(environ_file)), {});
+        std::size_t at = 0;
+        while (at < environment.size()) {
+            const auto end = environment.find('\0', at);
+            if (environment.compare(at, end - at, needle) == 0)
+                found.push_back(pid);
+            if (end == std::string::npos)
+                break;
+            at = end + 1;
+        }
+    }
+    return found;
+}
+
+class ProtectedRun : public ProtectedMachine {
+  protected:
+    void SetUp() override {
+        ProtectedMachine::SetUp();
+        prepare();
+        group_ = json_member(marker(), "group_sid");
+        online_ = json_member(marker(), "online_sid");
+        offline_ = json_member(marker(), "offline_sid");
+    }
+
+    // The explicit entries on a workspace path that belong to SIDs the machine did not give it
+    // before any run: what a run may leave behind is the group's entry alone.
+    std::vector<AclEntry> explicit_entries(const std::string& windows_path) const {
+        std::vector<AclEntry> found;
+        for (const auto& entry : read_path_security(to_wide(windows_path)).entries)
+            if ((entry.flags & INHERITED_ACE) == 0)
+                found.push_back(entry);
+        return found;
+    }
+
+    void expect_only_group_entries(const std::string& windows_path, DWORD mask) const {
+        const auto entries = explicit_entries(windows_path);
+        ASSERT_EQ(entries.size(), 1u) << windows_path;
+        EXPECT_EQ(entries[0].sid, group_) << windows_path;
+        EXPECT_EQ(entries[0].mask, mask) << windows_path;
+    }
+
+    // What any run may leave: nothing, or the group's entry once.
+    void expect_no_capability_entries(const std::string& windows_path) const {
+        const auto entries = explicit_entries(windows_path);
+        EXPECT_LE(entries.size(), 1u) << windows_path;
+        for (const auto& entry : entries)
+            EXPECT_EQ(entry.sid, group_) << windows_path;
+    }
+
+    void expect_nothing_left_running() const {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (!machine_processes(machine_).empty() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_TRUE(machine_processes(machine_).empty());
+    }
+
+    std::string group_, online_, offline_;
+};
+
+TEST_F(ProtectedRun, CommandOutputAndExitCodeBecomeTheRunsOwn) {
+    write_policy();
+    const auto outcome = run({"streams", "to standard output", "to standard error", "3"});
+    EXPECT_EQ(outcome.exit_code, 3);
+    EXPECT_EQ(outcome.standard_output, "to standard output");
+    EXPECT_EQ(outcome.standard_error, "to standard error");
+    EXPECT_EQ(status(), R"({"version":1,"operation":"run","state":"completed","code":"completed",)"
+                        R"("message":"Protected command completed.","setup_version":2,"exit_code":3})");
+    expect_only_group_entries("C:\\work\\project", 0x001301BF);
+    expect_nothing_left_running();
+}
+
+TEST_F(ProtectedRun, NetworkSettingChoosesTheAccount) {
+    write_policy();
+    EXPECT_EQ(run({"whoami"}).standard_output, online_);
+    write_policy(R"(,"network":"disabled")");
+    EXPECT_EQ(run({"whoami"}).standard_output, offline_);
+    EXPECT_NE(online_, offline_);
+}
+
+TEST_F(ProtectedRun, StatusSaysRunningWithTheCommandsProcessIdUntilItCompletes) {
+    write_policy();
+    ProcessOutcome outcome;
+    std::thread runner([&] { outcome = run({"wait-for", "C:\\work\\project\\go", "7"}); });
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    std::string running;
+    while (std::chrono::steady_clock::now() < deadline) {
+        running = status();
+        if (running.find("\"running\"") != std::string::npos)
+            break;
+        std::this_thread::sleep_for(10ms);
+    }
+    std::ofstream(host("C:\\work\\project\\go")) << "go";
+    runner.join();
+    EXPECT_TRUE(std::regex_match(
+        running, std::regex(R"(\{"version":1,"operation":"run","state":"running","code":"running",)"
+                            R"("message":"Command protection is active.","setup_version":2,)"
+                            R"("process_id":[1-9][0-9]*\})")))
+        << running;
+    EXPECT_EQ(outcome.exit_code, 7);
+    EXPECT_EQ(json_member(status(), "state"), "completed");
+}
+
+TEST_F(ProtectedRun, TraceLinesFollowTheStagesInOrder) {
+    write_policy();
+    ProcessOptions traced;
+    traced.environment["QUARVEL_NATIVE_TRACE"] = "1";
+    const auto outcome = run({"streams", "out", "", "3"}, traced);
+    std::vector<std::string> expected;
+    for (const char* stage :
+         {"runtime_validation_started", "runtime_validation_ready", "workspace_access_started",
+          "workspace_access_ready", "runtime_access_ready", "worker_launch_started",
+          "worker_launched", "worker_connected", "request_sent", "worker_request_received",
+          "worker_request_validated", "worker_identity_verified", "worker_restricted_token_ready",
+          "worker_private_desktop_ready", "worker_stdio_ready", "worker_command_created",
+          "worker_command_job_assigned", "worker_command_resumed", "command_started",
+          "command_exited_3", "terminal_frame_received", "worker_stopped",
+          "workspace_access_released"})
+        expected.push_back(std::string("Quarvel native trace: ") + stage);
+    EXPECT_EQ(lines_of(outcome.standard_error), expected);
+    EXPECT_EQ(outcome.standard_output, "out");
+    EXPECT_EQ(outcome.exit_code, 3);
+
+    for (const char* off : {"11", "true", " 1", ""}) {
+        ProcessOptions quiet;
+        quiet.environment["QUARVEL_NATIVE_TRACE"] = off;
+        EXPECT_EQ(run({"streams", "", "", "0"}, quiet).standard_error, "") << off;
+    }
+}
+
+TEST_F(ProtectedRun, RunThatFailsAtTheConnectionTracesOnlyTheStagesBefore) {
+    write_policy();
+    ProcessOptions options;
+    options.environment["QUARVEL_NATIVE_TRACE"] = "1";
+    // The worker cannot open the pipe: it ends without connecting.
+    options.environment["WINSIM_FAULTS"] = "__worker/CreateFileW:1:5";
+    const auto outcome = run({"streams", "", "", "0"}, options);
+    auto lines = lines_of(outcome.standard_error);
+    ASSERT_EQ(lines.size(), 8u) << outcome.standard_error;
+    EXPECT_EQ(lines[6], "Quarvel native trace: worker_launched");
+    EXPECT_EQ(lines[7] + "\n",
+              error_line("worker_start_failed", "Protected command worker exited before connecting."));
+    EXPECT_EQ(outcome.exit_code, 70);
+    expect_only_group_entries("C:\\work\\project", 0x001301BF);
+    expect_nothing_left_running();
+}
+
+TEST_F(ProtectedRun, LocationChecksRefuseBeforeAnyAccessListChanges) {
+    std::ofstream(host("C:\\work\\a-file")) << "not a directory";
+    const struct {
+        const char* cwd;
+        const char* runtime_dir;
+        const char* roots;
+        const char* message;
+    } rows[] = {
+        {"missing", "runtime", "", "Policy cwd must be an existing directory."},
+        {"a-file", "runtime", "", "Policy cwd must be an existing directory."},
+        {"project", "missing", "", "Policy runtime_dir must be an existing directory."},
+        {"project", "runtime", R"(,"writable_roots":["C:\\work\\out","C:\\work\\gone"],)"
+                               R"("readable_roots":["C:\\x"])",
+         "Writable location does not exist: C:\\\\work\\\\gone."},
+        {"project", "runtime", R"(,"writable_roots":["C:\\work\\a-file"],)"
+                               R"("readable_roots":["C:\\work\\tools","C:\\no"])",
+         "Readable location does not exist: C:\\\\no."},
+    };
+    const auto before = read_path_security(to_wide("C:\\work\\out"));
+    for (const auto& row : rows) {
+        std::ofstream(host("C:\\work\\policy.json"))
+            << R"({"cwd":"C:\\work\\)" << row.cwd << R"(","runtime_dir":"C:\\work\\)"
+            << row.runtime_dir << R"(","status_file":"C:\\work\\status.json")" << row.roots
+            << "}";
+        const auto outcome = run({"streams", "", "", "0"});
+        EXPECT_EQ(outcome.exit_code, 64) << row.message;
+        EXPECT_EQ(outcome.standard_error, error_line("invalid_request", row.message));
+        EXPECT_EQ(status(), failed_document("invalid_request", row.message));
+        EXPECT_EQ(read_path_security(to_wide("C:\\work\\out")), before) << row.message;
+        EXPECT_TRUE(explicit_entries("C:\\work\\project").empty()) << row.message;
+    }
+}
+
+TEST_F(ProtectedRun, MissingOrStaleSetupIsTheLoadersFailure) {
+    write_policy();
+    const auto marker_path = host(std::string(kStateDir) + "\\setup.json");
+    std::string stale = marker();
+    stale.replace(stale.find("\"version\":2"), 11, "\"version\":1");
+    std::ofstream(marker_path, std::ios::trunc) << stale;
+    const std::string refresh = "Windows command protection setup must be refreshed.";
+    EXPECT_EQ(run({"streams", "", "", "0"}).standard_error, error_line("setup_required", refresh));
+    EXPECT_EQ(status(), failed_document("setup_required", refresh));
+
+    std::filesystem::remove(host(std::string(kStateDir) + "\\credentials.json"));
+    auto outcome = run({"streams", "", "", "0"});
+    const std::string missing = "Windows command protection has not been set up.";
+    EXPECT_EQ(outcome.exit_code, 78);
+    EXPECT_EQ(outcome.standard_error, error_line("setup_required", missing));
+    EXPECT_EQ(status(), failed_document("setup_required", missing));
+    EXPECT_TRUE(explicit_entries("C:\\work\\project").empty());
+}
+
+TEST_F(ProtectedRun, ProgramThatDoesNotExistFailsAndTakesAccessBack) {
+    write_policy(R"(,"writable_roots":["C:\\work\\out"])");
+    const auto outcome =
+        program({"run", "--state-dir", kStateDir, "--policy", "C:\\work\\policy.json", "--",
+                 "C:\\work\\no-such-program.exe"});
+    const std::string message = "Could not create suspended protected command. Windows error 2.";
+    EXPECT_EQ(outcome.exit_code, 70);
+    EXPECT_EQ(outcome.standard_error, error_line("process_create_failed", message));
+    EXPECT_EQ(status(), failed_document("process_create_failed", message));
+    expect_only_group_entries("C:\\work\\project", 0x001301BF);
+    expect_only_group_entries("C:\\work\\out", 0x001301BF);
+    expect_nothing_left_running();
+}
+
+TEST_F(ProtectedRun, CommandWritesOnlyWhereThePolicySays) {
+    std::ofstream(host("C:\\work\\tools\\readme.txt")) << "read me";
+    write_policy(R"(,"writable_roots":["C:\\work\\out"],"readable_roots":["C:\\work\\tools"])");
+    const auto outcome = run({"files",
+                              "create:C:\\work\\project\\a.txt",
+                              "write:C:\\work\\project\\a.txt",
+                              "read:C:\\work\\project\\a.txt",
+                              "delete:C:\\work\\project\\a.txt",
+                              "mkdir:C:\\work\\out\\sub",
+                              "create:C:\\work\\out\\sub\\b.txt",
+                              "read:C:\\work\\out\\sub\\b.txt",
+                              "delete:C:\\work\\out\\sub\\b.txt",
+                              "read:C:\\work\\tools\\readme.txt",
+                              "list:C:\\work\\tools",
+                              "write:C:\\work\\tools\\readme.txt",
+                              "create:C:\\work\\tools\\new.txt",
+                              "create:C:\\work\\runtime\\new.txt",
+                              "create:C:\\ProgramData\\Quarvel\\new.txt",
+                              "read:C:\\ProgramData\\Quarvel\\credentials.json",
+                              "create:C:\\work\\sibling\\new.txt",
+                              "mkdir:C:\\work\\sibling\\sub",
+                              "create:C:\\new.txt"});
+    EXPECT_EQ(outcome.exit_code, 0) << outcome.standard_error;
+    EXPECT_EQ(outcome.standard_output,
+              "create C:\\work\\project\\a.txt: ok\n"
+              "write C:\\work\\project\\a.txt: ok\n"
+              "read C:\\work\\project\\a.txt: ok\n"
+              "delete C:\\work\\project\\a.txt: ok\n"
+              "mkdir C:\\work\\out\\sub: ok\n"
+              "create C:\\work\\out\\sub\\b.txt: ok\n"
+              "read C:\\work\\out\\sub\\b.txt: ok\n"
+              "delete C:\\work\\out\\sub\\b.txt: ok\n"
+              "read C:\\work\\tools\\readme.txt: ok\n"
+              "list C:\\work\\tools: ok\n"
+              "write C:\\work\\tools\\readme.txt: 5\n"
+              "create C:\\work\\tools\\new.txt: 5\n"
+              "create C:\\work\\runtime\\new.txt: 5\n"
+              "create C:\\ProgramData\\Quarvel\\new.txt: 5\n"
+              "read C:\\ProgramData\\Quarvel\\credentials.json: 5\n"
+              "create C:\\work\\sibling\\new.txt: 5\n"
+              "mkdir C:\\work\\sibling\\sub: 5\n"
+              "create C:\\new.txt: 5\n");
+    expect_only_group_entries("C:\\work\\tools", 0x001200A9);
+}
+
+TEST_F(ProtectedRun, CwdRepeatedInAnotherCaseIsGrantedOnce) {
+    write_policy(R"(,"writable_roots":["c:\\WORK\\Project","C:\\work\\out"])");
+    EXPECT_EQ(run({"streams", "", "", "0"}).exit_code, 0);
+    EXPECT_EQ(run({"streams", "", "", "0"}).exit_code, 0);
+    expect_only_group_entries("C:\\work\\project", 0x001301BF);
+    expect_only_group_entries("C:\\work\\out", 0x001301BF);
+}
+
+TEST_F(ProtectedRun, WorkerThatDiesWithoutATerminalFrameIsAFailureAndAccessGoesBack) {
+    write_policy();
+    ProcessOptions options;
+    // Started's prefix and body are the worker's first two writes; the two after them (the
+    // terminal frame's prefix, then the failure report's) are refused: nothing terminal arrives.
+    options.environment["WINSIM_FAULTS"] = "__worker/WriteFile:3:232,__worker/WriteFile:3:232";
+    const auto outcome = run({"streams", "", "", "0"}, options);
+    EXPECT_EQ(outcome.exit_code, 70);
+    EXPECT_EQ(json_member(status(), "code"), "ipc_closed") << status();
+    EXPECT_EQ(outcome.standard_error,
+              error_line("ipc_closed", "Protected communication channel closed: 109."));
+    expect_only_group_entries("C:\\work\\project", 0x001301BF);
+    expect_nothing_left_running();
+}
+
+TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBehind) {
+    write_policy(R"(,"writable_roots":["C:\\work\\out"],"readable_roots":["C:\\work\\tools"])");
+    const struct {
+        const char* faults;
+        const char* code;
+        const char* message;  // starts with
+        int exit_code;
+    } rows[] = {
+        {"run/CreateMutexW:1:5", "acl_lock_failed",
+         "Could not open command protection access lock. Windows error 5.", 70},
+        {"run/GetFinalPathNameByHandleW:1:5", "io_error",
+         "Could not resolve readable location C:\\work\\tools: Access is denied. (os error 5)", 74},
+        {"run/GetFinalPathNameByHandleW:3:5", "io_error",
+         "Could not resolve writable location C:\\work\\out: Access is denied. (os error 5)", 74},
+        {"run/SetNamedSecurityInfoW:3:5", "acl_update_failed",
+         "Could not apply access rules for \\\\?\\C:\\work\\project: 5.", 70},
+        {"run/CreateNamedPipeW:1:8", "ipc_create_failed",
+         "Could not create protected communication channel. Windows error 8.", 70},
+        {"run/GetModuleFileNameW:1:5", "io_error",
+         "Could not locate native helper: Access is denied. (os error 5)", 74},
+        {"run/CreateProcessWithLogonW:1:1326", "worker_start_failed",
+         "Could not create suspended protected command worker. Windows error 1326.", 70},
+        {"run/CreateProcessWithLogonW:1:2:quirk", "worker_start_failed",
+         "Could not open protected command worker thread.", 70},
+        {"run/CreateJobObjectW:1:8", "job_create_failed", "Could not create process job. Windows error 8.",
+         70},
+        {"run/SetInformationJobObject:1:5", "job_configuration_failed",
+         "Could not secure process job. Windows error 5.", 70},
+        {"run/AssignProcessToJobObject:1:5", "job_assignment_failed",
+         "Could not attach suspended process to its secured job. Windows error 5.", 70},
+        {"run/ResumeThread:1:5", "worker_resume_failed",
+         "Could not resume protected command worker after job assignment. Windows error 5.", 70},
+        {"run/GetNamedPipeClientProcessId:1:5", "worker_start_failed",
+         "Could not identify protected command worker. Windows error 5.", 70},
+        {"__worker/CreateProcessAsUserW:1:5", "process_create_failed",
+         "Could not create suspended protected command. Windows error 5.", 70},
+    };
+    for (const auto& row : rows) {
+        ProcessOptions options;
+        options.environment["WINSIM_FAULTS"] = row.faults;
+        const auto outcome = run({"streams", "", "", "0"}, options);
+        EXPECT_EQ(outcome.exit_code, row.exit_code) << row.faults;
+        const auto document = nlohmann::json::parse(status(), nullptr, false);
+        const auto line = nlohmann::json::parse(outcome.standard_error, nullptr, false);
+        ASSERT_TRUE(document.is_object() && line.is_object()) << row.faults << outcome.standard_error;
+        EXPECT_EQ(document["state"], "failed") << row.faults;
+        EXPECT_EQ(line["code"], row.code) << row.faults;
+        EXPECT_EQ(line["message"].get<std::string>().rfind(row.message, 0), 0u)
+            << row.faults << ": " << line["message"];
+        EXPECT_EQ(document["code"], line["code"]) << row.faults;
+        EXPECT_EQ(document["message"], line["message"]) << row.faults;
+        expect_no_capability_entries("C:\\work\\project");
+        expect_no_capability_entries("C:\\work\\out");
+        expect_nothing_left_running();
+    }
+}
+
+// Starts the runner with its standard output on `output` (closed in the child when -1) and
+// standard error discarded; returns its pid.
+pid_t start_runner(const std::vector<std::string>& arguments, int output) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 2);
+        if (output >= 0)
+            ::dup2(output, 1);
+        else
+            ::close(1);
+        std::vector<char*> argv;
+        for (const auto& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+int exit_status_of(pid_t child) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(ProtectedRun, RunnerKilledMidRunLeavesNoWorkerAndNoCommand) {
+    write_policy();
+    const std::vector<std::string> arguments = {
+        QUARVEL_EXE, "run", "--state-dir", kStateDir, "--policy", "C:\\work\\policy.json", "--",
+        windows_form(test_program("sandboxed_command")), "wait-for", "C:\\never", "0"};
+    const pid_t runner = start_runner(arguments, -1);
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (status().find("\"running\"") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_NE(status().find("\"running\""), std::string::npos);
+    const auto command = static_cast<pid_t>(std::stol(json_member(status(), "process_id")));
+    EXPECT_FALSE(process_has_ended(command));
+    ::kill(runner, SIGKILL);
+    exit_status_of(runner);
+    EXPECT_TRUE(wait_until_ended(command, 5000));
+    expect_nothing_left_running();
+}
+
+TEST_F(ProtectedRun, StandardOutputWithoutAReaderEndsTheRunWithTheForwardingFailure) {
+    write_policy();
+    int output[2];
+    ASSERT_EQ(::pipe(output), 0);
+    ::close(output[0]);  // nobody will read
+    const std::vector<std::string> arguments = {
+        QUARVEL_EXE, "run", "--state-dir", kStateDir, "--policy", "C:\\work\\policy.json", "--",
+        windows_form(test_program("sandboxed_command")), "utf8", "4"};
+    const pid_t runner = start_runner(arguments, output[1]);
+    ::close(output[1]);
+    EXPECT_EQ(exit_status_of(runner), 74);
+    EXPECT_EQ(json_member(status(), "code"), "io_error");
+    EXPECT_EQ(json_member(status(), "message").rfind("Could not forward command output: ", 0), 0u)
+        << status();
+    expect_only_group_entries("C:\\work\\project", 0x001301BF);
+    expect_nothing_left_running();
+
+    // Without any standard output at all the output is dropped and the run goes on.
+    const pid_t without = start_runner(arguments, -1);
+    EXPECT_EQ(exit_status_of(without), 0);
+    EXPECT_EQ(json_member(status(), "state"), "completed");
+}
+
+TEST_F(ProtectedRun, EightRunsAtOnceEachGetTheirOwnOutcome) {
+    write_policy(R"(,"writable_roots":["C:\\work\\out"])");
+    std::vector<ProcessOutcome> outcomes(8);
+    std::vector<std::thread> runs;
+    for (int k = 0; k < 8; ++k)
+        runs.emplace_back([&, k] {
+            outcomes[k] = run({"streams", "run " + std::to_string(k), "", std::to_string(10 + k)});
+        });
+    for (auto& thread : runs)
+        thread.join();
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_EQ(outcomes[k].exit_code, 10 + k) << outcomes[k].standard_error;
+        EXPECT_EQ(outcomes[k].standard_output, "run " + std::to_string(k));
+    }
+    expect_only_group_entries("C:\\work\\project", 0x001301BF);
+    expect_only_group_entries("C:\\work\\out", 0x001301BF);
+}
+
+TEST_F(ProtectedRun, MegabytesOfSplitCharactersArriveByteIdentical) {
+    write_policy();
+    const auto outcome = run({"utf8", "256"});
+    ASSERT_EQ(outcome.exit_code, 0) << outcome.standard_error;
+    ASSERT_EQ(outcome.standard_output.size(), 256u * 8192u);
+    // The same text the command builds: two-byte characters, and a four-byte one across each
+    // 8,192-byte boundary.
+    std::string expected;
+    while (expected.size() < 256u * 8192u) {
+        const std::size_t boundary = (expected.size() / 8192 + 1) * 8192;
+        while (expected.size() + 2 < boundary)
+            expected += "\xC3\xA9";
+        expected += "\xF0\x9F\x98\x80";
+    }
+    expected.resize(256u * 8192u - 2);
+    expected += "\n!";
+    EXPECT_TRUE(outcome.standard_output == expected);
+}
+
+}  // namespace
+}  // namespace quarvel::testing

@@ -1,0 +1,72 @@
+// The runner's bounded wait for its worker, on any process in a kill-on-close job: how each end
+// is judged, and that both handles are closed and nothing runs on afterwards.
+
+#include <gtest/gtest.h>
+
+#include <winsim/testing.h>
+
+#include "support/host_process.h"
+#include "support/leak_checked_test.h"
+#include "windows/process/command_job.h"
+#include "windows/runner/worker_launch.h"
+
+namespace quarvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+class WorkerSupervision : public testing::LeakCheckedTest {
+  protected:
+    // The test command in a kill-on-close job, running.
+    LaunchedWorker start(const std::string& arguments) {
+        WideString line = to_wide("\"" + testing::test_program("sandboxed_command") + "\" " + arguments);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION created{};
+        EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                   nullptr, nullptr, &startup, &created));
+        UniqueHandle thread(created.hThread);
+        LaunchedWorker worker{UniqueHandle(created.hProcess), create_command_job().value()};
+        EXPECT_TRUE(assign_to_job(worker.job.get(), worker.process.get()));
+        EXPECT_NE(ResumeThread(thread.get()), static_cast<DWORD>(-1));
+        pid_ = static_cast<pid_t>(created.dwProcessId);
+        return worker;
+    }
+    pid_t pid_ = 0;
+};
+
+TEST_F(WorkerSupervision, EachEndOfTheWorkerIsJudged) {
+    EXPECT_TRUE(wait_worker(start("streams \"\" \"\" 0")));
+    EXPECT_EQ(wait_worker(start("streams \"\" \"\" 3221225477")).error(),
+              fixed_failure("worker_exit_failed",
+                            "Protected command worker exited with code 3221225477.", 70));
+    EXPECT_EQ(wait_worker(start("wait-for C:\\never 0"), 50ms).error(),
+              fixed_failure("worker_exit_failed",
+                            "Protected command worker did not exit after reporting completion.",
+                            70));
+    // Closing the job ended the worker that would not end.
+    EXPECT_TRUE(testing::wait_until_ended(pid_, 5000));
+}
+
+TEST_F(WorkerSupervision, FailingCallsAreReportedWithTheirWindowsError) {
+    winsim::inject_fault("WaitForSingleObject@Process", 6);
+    EXPECT_EQ(wait_worker(start("wait-for C:\\never 0")).error(),
+              fixed_failure("worker_exit_failed",
+                            "Could not wait for protected command worker. Windows error 6.", 70));
+    EXPECT_TRUE(testing::wait_until_ended(pid_, 5000));
+    winsim::inject_fault("GetExitCodeProcess", 5);
+    EXPECT_EQ(wait_worker(start("streams \"\" \"\" 0")).error(),
+              fixed_failure("worker_exit_failed",
+                            "Could not read protected command worker result. Windows error 5.", 70));
+}
+
+TEST_F(WorkerSupervision, TerminatedWorkerEndsWith125) {
+    auto worker = start("wait-for C:\\never 0");
+    terminate_worker(worker.process.get());
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeProcess(worker.process.get(), &code));
+    EXPECT_EQ(code, 125u);
+}
+
+}  // namespace
+}  // namespace quarvel
