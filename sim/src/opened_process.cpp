@@ -19,17 +19,6 @@
 namespace winsim {
 namespace {
 
-int open_pidfd(pid_t pid) {
-#ifdef SYS_pidfd_open
-    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
-    if (fd >= 0) {
-        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
-        return static_cast<int>(fd);
-    }
-#endif
-    return -1;
-}
-
 }  // namespace
 
 OpenedProcess::OpenedProcess(pid_t pid, std::uint64_t start) : pid_(pid), start_(start) {

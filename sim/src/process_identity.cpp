@@ -1,6 +1,7 @@
 #include "process_identity.h"
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <sstream>
 #include <string>
@@ -57,6 +58,17 @@ std::optional<std::string> process_stat_text(pid_t pid) {
     if (got < 0)
         return std::nullopt;
     return text;
+}
+
+int open_pidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+    if (fd >= 0) {
+        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+        return static_cast<int>(fd);
+    }
+#endif
+    return -1;
 }
 
 std::optional<std::uint64_t> process_start_time(pid_t pid) {

@@ -20,6 +20,10 @@ std::optional<std::uint64_t> process_start_time(pid_t pid);
 // The process exists, runs, and is the one that started at `start_time`.
 bool is_same_live_process(pid_t pid, std::uint64_t start_time);
 
+// A descriptor that becomes readable when the process ends (close-on-exec), or -1 where the
+// kernel has no pidfd_open; the caller then polls the process's liveness instead.
+int open_pidfd(pid_t pid);
+
 // The wait status of the process that started at `start_time`, while it has ended but its
 // parent has not reaped it yet.
 std::optional<int> zombie_wait_status(pid_t pid, std::uint64_t start_time);

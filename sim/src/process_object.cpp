@@ -45,17 +45,6 @@ void reap_orphans() {
     });
 }
 
-int open_pidfd(pid_t pid) {
-#ifdef SYS_pidfd_open
-    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
-    if (fd >= 0) {
-        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
-        return static_cast<int>(fd);
-    }
-#endif
-    return -1;
-}
-
 // Waits until the descriptor is readable or the time is up; true when readable.
 bool poll_readable(int fd, DWORD milliseconds) {
     using Clock = std::chrono::steady_clock;

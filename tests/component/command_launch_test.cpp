@@ -17,6 +17,7 @@
 #include "support/fault_row.h"
 #include "support/host_process.h"
 #include "support/leak_checked_test.h"
+#include "support/started_program.h"
 #include "windows/channel/message_framing.h"
 #include "windows/process/command_launch.h"
 
@@ -28,14 +29,7 @@ constexpr const char* kCapability = "S-1-5-21-1000-2000-3000-4000";
 constexpr const char* kOtherRunsCapability = "S-1-5-21-1000-2000-3000-4001";
 constexpr const char* kAccount = "QuarvelSandboxOnline";
 
-std::string read_all(HANDLE handle) {
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        text.append(buffer, got);
-    return text;
-}
+using testing::read_all;
 
 class CommandLaunch : public testing::LeakCheckedTest {
   protected:

@@ -18,6 +18,7 @@
 #include "platform/wide_text.h"
 #include "support/host_process.h"
 #include "support/leak_checked_test.h"
+#include "support/started_program.h"
 #include "windows/security/command_line_quoting.h"
 
 namespace quarvel {
@@ -26,14 +27,7 @@ namespace {
 constexpr const char* kAccount = "worker";
 constexpr const char* kPassword = "Secret1!";
 
-std::string read_all(HANDLE handle) {
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        text.append(buffer, got);
-    return text;
-}
+using testing::read_all;
 
 class SimulatedLogon : public testing::LeakCheckedTest {
   protected:

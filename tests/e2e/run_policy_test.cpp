@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/e2e_directory.h"
 #include "support/process_runner.h"
 
 namespace quarvel::testing {
@@ -17,29 +18,11 @@ namespace {
 
 constexpr std::string_view kPrevious = "previous status document";
 
-class RunPolicy : public ::testing::Test {
+class RunPolicy : public E2eDirectory {
   protected:
-    void SetUp() override {
-        dir_ = std::filesystem::path("/tmp") /
-               ("quarvel-e2e-run-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_ / "machine");
-        std::filesystem::create_directories(dir_ / "out");
-        std::filesystem::create_directories(dir_ / "cwd");
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    RunPolicy() : E2eDirectory("run", {"out", "cwd"}) {}
 
-    // The Windows form of a path under the test directory: the host's root is Z: in both lanes.
-    std::string windows(const std::string& relative) const {
-        std::string text = "Z:" + (dir_ / relative).string();
-        for (auto& c : text)
-            if (c == '/')
-                c = '\\';
-        return text;
-    }
-
-    // The same, as a JSON string's contents.
+    // The Windows form of a path under the test directory, as a JSON string's contents.
     std::string json_windows(const std::string& relative) const {
         std::string escaped;
         for (char c : windows(relative)) {
@@ -48,17 +31,6 @@ class RunPolicy : public ::testing::Test {
             escaped += c;
         }
         return escaped;
-    }
-
-    void put(const std::string& relative, std::string_view contents) const {
-        std::ofstream(dir_ / relative, std::ios::binary) << contents;
-    }
-
-    std::string contents(const std::string& relative) const {
-        std::ifstream in(dir_ / relative, std::ios::binary);
-        if (!in)
-            return "<missing>";
-        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     // A policy whose three required paths are absolute, with `members` added at the end.
@@ -91,8 +63,6 @@ class RunPolicy : public ::testing::Test {
     static std::string error_line(const std::string& code, const std::string& message) {
         return R"({"code":")" + code + R"(","message":")" + message + "\"}\n";
     }
-
-    std::filesystem::path dir_;
 };
 
 TEST_F(RunPolicy, PoliciesThatCannotBeParsedLeaveTheStatusFileUntouched) {

@@ -11,37 +11,15 @@
 #include <regex>
 #include <string>
 
+#include "support/e2e_directory.h"
 #include "support/process_runner.h"
 
 namespace quarvel::testing {
 namespace {
 
-class SetupProbe : public ::testing::Test {
+class SetupProbe : public E2eDirectory {
   protected:
-    void SetUp() override {
-        dir_ = std::filesystem::path("/tmp") /
-               ("quarvel-e2e-setup-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_ / "machine");
-        std::filesystem::create_directories(dir_ / "state");
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    std::string windows(const std::string& relative) const {
-        std::string text = "Z:" + (dir_ / relative).string();
-        for (auto& c : text)
-            if (c == '/')
-                c = '\\';
-        return text;
-    }
-
-    std::string contents(const std::string& relative) const {
-        std::ifstream in(dir_ / relative, std::ios::binary);
-        if (!in)
-            return "<missing>";
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    SetupProbe() : E2eDirectory("setup", {"state"}) {}
 
     ProcessOutcome program(const std::vector<std::string>& arguments) const {
         auto command = program_under_test();
@@ -52,7 +30,6 @@ class SetupProbe : public ::testing::Test {
         return run_process(command, options);
     }
 
-    std::filesystem::path dir_;
 };
 
 TEST_F(SetupProbe, ProbeOfAnEmptyStateDirectoryAsksForSetup) {

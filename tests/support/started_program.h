@@ -31,6 +31,16 @@ inline std::string wine_test_program(const std::string& name) {
     return path + "\\" + name + ".exe";
 }
 
+// What a handle gives until its writer closes it (or a read fails).
+inline std::string read_all(HANDLE handle) {
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    return text;
+}
+
 // `program` is the path of the executable; the arguments are appended as given.
 inline StartedProgram start_program(const std::string& program, const std::string& arguments) {
     WideString line = to_wide("\"" + program + "\" " + arguments);

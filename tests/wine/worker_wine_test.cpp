@@ -13,6 +13,7 @@
 #include "documents/worker_request.h"
 #include "platform/unique_resource.h"
 #include "platform/wide_text.h"
+#include "support/started_program.h"
 #include "unit/pipe_client_process.h"
 #include "windows/channel/message_framing.h"
 #include "windows/channel/protected_pipe.h"
@@ -25,27 +26,7 @@
 namespace quarvel {
 namespace {
 
-// The Wine lane names the cross build's folder as a host path; Wine shows it as drive Z:.
-std::string program_path(const std::string& name) {
-    const char* directory = std::getenv("QUARVEL_TEST_PROGRAM_DIR");
-    std::string path = directory != nullptr ? directory : ".";
-    if (!path.empty() && path.front() == '/') {
-        for (char& c : path)
-            if (c == '/')
-                c = '\\';
-        path = "Z:" + path;
-    }
-    return path + "\\" + name + ".exe";
-}
-
-std::string read_all(HANDLE handle) {
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        text.append(buffer, got);
-    return text;
-}
+using testing::read_all;
 
 struct SuspendedProcess {
     UniqueHandle process;
@@ -54,7 +35,8 @@ struct SuspendedProcess {
 
 // Starts the probe program suspended, so that a test decides what happens before it runs.
 SuspendedProcess start_suspended_probe(const std::string& arguments) {
-    WideString line = to_wide("\"" + program_path("process_probe") + "\" " + arguments);
+    WideString line =
+        to_wide("\"" + testing::wine_test_program("process_probe") + "\" " + arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION created{};
@@ -107,7 +89,7 @@ TEST(WorkerUnderWine, SuspendedProcessUnderAPrimaryTokenRunsWithPipesAfterJobAnd
     startup.hStdInput = input->read.get();
     startup.hStdOutput = output->write.get();
     startup.hStdError = output->write.get();
-    WideString line = to_wide("\"" + program_path("process_probe") + "\" copy-input");
+    WideString line = to_wide("\"" + testing::wine_test_program("process_probe") + "\" copy-input");
     PROCESS_INFORMATION created{};
     ASSERT_TRUE(CreateProcessAsUserW(token.get(), nullptr, line.data(), nullptr, nullptr, TRUE,
                                      CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, nullptr,
@@ -155,7 +137,7 @@ TEST(WorkerUnderWine, WorkerSendsItsFramesUpToTheFirstMissingCall) {
     const std::string user = testing::current_user_sid();
     auto pipe = create_protected_pipe(user, user);
     ASSERT_TRUE(pipe) << pipe.error().message;
-    const std::string exe = program_path("quarvel-sandbox-windows");
+    const std::string exe = testing::wine_test_program("quarvel-sandbox-windows");
     WideString line = to_wide("\"" + exe + "\" __worker --pipe " + pipe->name);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -170,7 +152,7 @@ TEST(WorkerUnderWine, WorkerSendsItsFramesUpToTheFirstMissingCall) {
     request.policy.cwd = to_wide("C:\\windows");
     request.policy.runtime_dir = to_wide("C:\\windows");
     request.policy.status_file = to_wide("C:\\windows\\status.json");
-    request.command = {program_path("process_probe"), "exit", "0"};
+    request.command = {testing::wine_test_program("process_probe"), "exit", "0"};
     request.account_sid = user;
     request.base_sid = "S-1-1-0";
     request.capability_sid = "S-1-5-21-1000-2000-3000-4000";

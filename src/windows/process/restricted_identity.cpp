@@ -34,11 +34,9 @@ Result<OwnedSid> logon_sid_of(HANDLE token) {
                                          "protected logon identity");
     if (!groups)
         return std::unexpected(std::move(groups.error()));
-    const auto* list = groups->as<TOKEN_GROUPS>();
-    const std::uint64_t entries_end =
-        8 + std::uint64_t{sizeof(SID_AND_ATTRIBUTES)} * list->GroupCount;
-    if (groups->length < entries_end)
+    if (!groups->holds_whole_group_list())
         return std::unexpected(logon_failure("Protected logon identity is invalid."));
+    const auto* list = groups->as<TOKEN_GROUPS>();
     for (DWORD k = 0; k < list->GroupCount; ++k) {
         if (list->Groups[k].Attributes > kLogonAttributesAbove)
             return copy_sid(list->Groups[k].Sid);

@@ -21,6 +21,15 @@ struct TokenInformation {
     const T* as() const {
         return reinterpret_cast<const T*>(storage.data());
     }
+
+    // Read as TOKEN_GROUPS: the length Windows reported covers every entry that the list's count
+    // names. A list that claims more cannot be trusted to show every group.
+    bool holds_whole_group_list() const {
+        const std::uint64_t entries_end =
+            offsetof(TOKEN_GROUPS, Groups) +
+            std::uint64_t{sizeof(SID_AND_ATTRIBUTES)} * as<TOKEN_GROUPS>()->GroupCount;
+        return length >= entries_end;
+    }
 };
 
 // The number of 8-byte words that hold `length` bytes.

@@ -42,14 +42,11 @@ Result<bool> holds_group_at_all(HANDLE token, const OwnedSid& sid) {
                                             "Could not verify protected account privileges.");
     if (!groups)
         return std::unexpected(std::move(groups.error()));
-    const auto* list = groups->as<TOKEN_GROUPS>();
-    // A list longer than what Windows says it wrote cannot be trusted to show every group.
-    const std::uint64_t entries_end =
-        8 + std::uint64_t{sizeof(SID_AND_ATTRIBUTES)} * list->GroupCount;
-    if (groups->length < entries_end)
+    if (!groups->holds_whole_group_list())
         return std::unexpected(fixed_failure(kVerificationCode,
                                              "Could not verify protected account privileges.",
                                              exit_code::internal));
+    const auto* list = groups->as<TOKEN_GROUPS>();
     for (DWORD k = 0; k < list->GroupCount; ++k)
         if (is_same_sid(list->Groups[k].Sid, sid))
             return true;
