@@ -102,7 +102,7 @@ TEST_F(CommandLaunch, ReleasingTheCommandEndsWhatItLeftRunning) {
     ASSERT_TRUE(exit_code);
     // End of file arrives only once the background process that shares the pipe is gone.
     const pid_t background = static_cast<pid_t>(std::stol(read_all(output.get())));
-    EXPECT_TRUE(testing::wait_until_ended(background, 5000));
+    EXPECT_TRUE(testing::wait_until_ended(background, 30000));
 }
 
 TEST_F(CommandLaunch, AnotherRunsCommandCannotOpenThisRunsCommandButItsWorkerAndItsOwnSidsCan) {
@@ -133,7 +133,7 @@ TEST_F(CommandLaunch, AnotherRunsCommandCannotOpenThisRunsCommandButItsWorkerAnd
 
     ASSERT_TRUE(TerminateProcess(opened.get(), 7));
     DWORD code = 0;
-    EXPECT_EQ(WaitForSingleObject(opened.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(opened.get(), 30000), WAIT_OBJECT_0);
     EXPECT_TRUE(GetExitCodeProcess(opened.get(), &code));
     EXPECT_EQ(code, 7u);
     EXPECT_EQ(wait_for_exit(std::move(*first)).value_or(0), 7u);
@@ -277,7 +277,7 @@ TEST_F(CommandLaunch, WaitFailuresReleaseTheCommand) {
         auto exit_code = wait_for_exit(std::move(*launched));
         ASSERT_FALSE(exit_code);
         EXPECT_EQ(exit_code.error(), fixed_failure(row.code, row.message, 70));
-        EXPECT_TRUE(testing::wait_until_ended(pid, 5000));
+        EXPECT_TRUE(testing::wait_until_ended(pid, 30000));
     }
 }
 

@@ -104,7 +104,7 @@ TEST_F(ProfileInitialization, EveryPlatformFailureGivesItsRowAndLeavesNothing) {
         EXPECT_EQ(winsim::open_handle_count(), handles_) << row.function;
         EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_) << row.function;
         for (const pid_t child : testing::live_children())
-            EXPECT_TRUE(testing::wait_until_ended(child, 5000)) << row.function;
+            EXPECT_TRUE(testing::wait_until_ended(child, 30000)) << row.function;
     }
     EXPECT_EQ(initialize_profile(kAccount, "wrong").error().message,
               "Windows could not finish command protection setup. Windows error 1326.");

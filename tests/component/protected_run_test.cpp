@@ -445,7 +445,7 @@ TEST_F(ProtectedRun, RunnerKilledMidRunLeavesNoWorkerAndNoCommand) {
     EXPECT_FALSE(process_has_ended(command));
     ::kill(runner, SIGKILL);
     exit_status_of(runner);
-    EXPECT_TRUE(wait_until_ended(command, 5000));
+    EXPECT_TRUE(wait_until_ended(command, 30000));
     expect_nothing_left_running();
 }
 

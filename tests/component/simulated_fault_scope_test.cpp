@@ -45,7 +45,7 @@ class SimulatedFaultScope : public testing::LeakCheckedTest {
                                    &created));
         UniqueHandle process(created.hProcess);
         UniqueHandle thread(created.hThread);
-        EXPECT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
         DWORD code = 0;
         GetExitCodeProcess(process.get(), &code);
         return code;

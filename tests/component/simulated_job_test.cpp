@@ -98,9 +98,9 @@ TEST_F(SimulatedJob, ClosingAKillOnCloseJobEndsMembersAndEverythingTheyStarted) 
     EXPECT_FALSE(testing::process_has_ended(spawned));
     job.reset();
 
-    EXPECT_EQ(WaitForSingleObject(shell.process.get(), 5000), WAIT_OBJECT_0);
-    EXPECT_TRUE(testing::wait_until_ended(background, 5000));
-    EXPECT_TRUE(testing::wait_until_ended(spawned, 5000));
+    EXPECT_EQ(WaitForSingleObject(shell.process.get(), 30000), WAIT_OBJECT_0);
+    EXPECT_TRUE(testing::wait_until_ended(background, 30000));
+    EXPECT_TRUE(testing::wait_until_ended(spawned, 30000));
     EXPECT_EQ(WaitForSingleObject(outsider.process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_EQ(nlohmann::json::parse(winsim::jobs_json())["jobs"].size(), 0u);
     TerminateProcess(outsider.process.get(), 1);
@@ -125,8 +125,8 @@ TEST_F(SimulatedJob, AHolderThatEndsInAnyWayTakesItsKillOnCloseJobAndItsMembersW
         } else if (row.end == End::terminated) {
             EXPECT_TRUE(TerminateProcess(holder.process.get(), 9));
         }
-        EXPECT_EQ(WaitForSingleObject(holder.process.get(), 5000), WAIT_OBJECT_0);
-        EXPECT_TRUE(testing::wait_until_ended(member, 5000)) << row.argument;
+        EXPECT_EQ(WaitForSingleObject(holder.process.get(), 30000), WAIT_OBJECT_0);
+        EXPECT_TRUE(testing::wait_until_ended(member, 30000)) << row.argument;
         EXPECT_EQ(nlohmann::json::parse(winsim::jobs_json())["jobs"].size(), 0u) << row.argument;
     }
 }
@@ -143,7 +143,7 @@ TEST_F(SimulatedJob, AJobLivesAsLongAsAProcessHoldsIt) {
     EXPECT_EQ(holders[0]["pid"].get<DWORD>(), holder.pid);
 
     TerminateProcess(holder.process.get(), 1);
-    EXPECT_TRUE(testing::wait_until_ended(member, 5000));
+    EXPECT_TRUE(testing::wait_until_ended(member, 30000));
 }
 
 TEST_F(SimulatedJob, TheWatcherOfAJobHolderLeavesWhenTheLastJobIsClosed) {
@@ -179,7 +179,7 @@ TEST_F(SimulatedJob, MembershipIsRecordedForTheMachine) {
     ASSERT_EQ(record["members"].size(), 1u);
     EXPECT_EQ(record["members"][0]["pid"].get<DWORD>(), member.pid);
     job.reset();
-    EXPECT_EQ(WaitForSingleObject(member.process.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(member.process.get(), 30000), WAIT_OBJECT_0);
 }
 
 TEST_F(SimulatedJob, RejectsWhatWindowsRejects) {

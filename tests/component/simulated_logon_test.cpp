@@ -83,7 +83,7 @@ TEST_F(SimulatedLogon, ChildRunsAsTheAccountWithNoneOfItsCreatorsHandlesOrVariab
     UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
     EXPECT_TRUE(AssignProcessToJobObject(job.get(), process.get()));
     EXPECT_EQ(ResumeThread(thread.get()), 1u);
-    EXPECT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
     DWORD code = 1;
     EXPECT_TRUE(GetExitCodeProcess(process.get(), &code));
     EXPECT_EQ(code, 0u);
@@ -124,7 +124,7 @@ TEST_F(SimulatedLogon, ChildOfAJobMemberJoinsNoneOfItsJobs) {
     EXPECT_NE(members.find("\"pid\":" + std::to_string(created.dwProcessId)), std::string::npos);
     EXPECT_EQ(members.find("\"pid\":" + std::to_string(started)), std::string::npos) << members;
     ::kill(started, SIGKILL);
-    EXPECT_TRUE(testing::wait_until_ended(started, 5000));
+    EXPECT_TRUE(testing::wait_until_ended(started, 30000));
 }
 
 TEST_F(SimulatedLogon, SystemPathsFollowTheirSizeProtocols) {
@@ -157,7 +157,7 @@ TEST_F(SimulatedLogon, SystemCommandUnderstandsOnlyExit) {
         ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                    nullptr, &startup, &created));
         UniqueHandle process(created.hProcess), thread(created.hThread);
-        WaitForSingleObject(process.get(), 10000);
+        WaitForSingleObject(process.get(), 30000);
         DWORD code = 0;
         GetExitCodeProcess(process.get(), &code);
         EXPECT_EQ(code, expected) << last;

@@ -140,7 +140,7 @@ TEST_F(SimulatedOpenProcess, AProcessEndedThroughAnOpenedHandleShowsItsCodeToEve
     UniqueHandle reader(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child.pid));
     ASSERT_TRUE(ender && reader);
     ASSERT_TRUE(TerminateProcess(ender.get(), 77));
-    EXPECT_EQ(WaitForSingleObject(ender.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(ender.get(), 30000), WAIT_OBJECT_0);
     for (const HANDLE handle : {reader.get(), child.process.get()}) {
         DWORD code = 0;
         ASSERT_TRUE(GetExitCodeProcess(handle, &code));
@@ -161,7 +161,7 @@ TEST_F(SimulatedOpenProcess, AnOpenerReadsTheCodeHoweverTheProcessEnded) {
         UniqueHandle opened(
             OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child.pid));
         ASSERT_TRUE(opened);
-        EXPECT_EQ(WaitForSingleObject(opened.get(), 5000), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(opened.get(), 30000), WAIT_OBJECT_0);
         DWORD code = 0;
         ASSERT_TRUE(GetExitCodeProcess(opened.get(), &code));
         EXPECT_EQ(code, row.code) << row.command_line;

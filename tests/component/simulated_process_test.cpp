@@ -135,7 +135,7 @@ TEST_F(SimulatedProcess, SuspendedChildWhoseHandlesAreAllClosedDoesNotRun) {
         auto child = start(probe_command("sleep 20000"), CREATE_SUSPENDED);
         pid = child.pid;
     }
-    EXPECT_TRUE(testing::wait_until_ended(static_cast<pid_t>(pid), 5000));
+    EXPECT_TRUE(testing::wait_until_ended(static_cast<pid_t>(pid), 30000));
 }
 
 TEST_F(SimulatedProcess, ChildReceivesItsCommandLineExactly) {

@@ -261,7 +261,7 @@ TEST_F(WorkerHarness, CommandSeesEndOfInputAndBackgroundProcessesEndWithIt) {
     ASSERT_NE(newline, std::string::npos) << output;
     EXPECT_EQ(output.substr(newline + 1), "done\n");
     EXPECT_TRUE(
-        testing::wait_until_ended(static_cast<pid_t>(std::stol(output.substr(0, newline))), 5000));
+        testing::wait_until_ended(static_cast<pid_t>(std::stol(output.substr(0, newline))), 30000));
 }
 
 TEST_F(WorkerHarness, OutputArrivesInBoundedFramesByteIdentical) {

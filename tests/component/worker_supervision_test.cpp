@@ -45,7 +45,7 @@ TEST_F(WorkerSupervision, EachEndOfTheWorkerIsJudged) {
                             "Protected command worker did not exit after reporting completion.",
                             70));
     // Closing the job ended the worker that would not end.
-    EXPECT_TRUE(testing::wait_until_ended(pid_, 5000));
+    EXPECT_TRUE(testing::wait_until_ended(pid_, 30000));
 }
 
 TEST_F(WorkerSupervision, FailingCallsAreReportedWithTheirWindowsError) {
@@ -53,7 +53,7 @@ TEST_F(WorkerSupervision, FailingCallsAreReportedWithTheirWindowsError) {
     EXPECT_EQ(wait_worker(start("wait-for C:\\never 0")).error(),
               fixed_failure("worker_exit_failed",
                             "Could not wait for protected command worker. Windows error 6.", 70));
-    EXPECT_TRUE(testing::wait_until_ended(pid_, 5000));
+    EXPECT_TRUE(testing::wait_until_ended(pid_, 30000));
     winsim::inject_fault("GetExitCodeProcess", 5);
     EXPECT_EQ(wait_worker(start("streams \"\" \"\" 0")).error(),
               fixed_failure("worker_exit_failed",

@@ -119,7 +119,7 @@ TEST(WorkerUnderWine, ClosingTheKillOnCloseJobEndsItsProcess) {
     ResumeThread(thread.get());
     EXPECT_EQ(WaitForSingleObject(process.get(), 200), static_cast<DWORD>(WAIT_TIMEOUT));
     job->reset();
-    EXPECT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
 }
 
 TEST(WorkerUnderWine, FailedLaunchTerminatesTheSuspendedProcessWith125) {
