@@ -221,6 +221,8 @@ TEST_F(SimulatedFileSecurity, NoChangeToTheMachineRunsWithoutItsLock) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(CreateJobObjectW(nullptr, nullptr), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    // The job that was not made leaves no watcher of this process behind.
+    EXPECT_TRUE(testing::live_children().empty());
     std::filesystem::remove(lock);
     UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
     EXPECT_TRUE(job.valid());
