@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <winsim/netapi.h>
 #include <winsim/testing.h>
 
 #include <filesystem>
@@ -223,9 +224,25 @@ TEST_F(SimulatedFileSecurity, NoChangeToTheMachineRunsWithoutItsLock) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     // The job that was not made leaves no watcher of this process behind.
     EXPECT_TRUE(testing::live_children().empty());
+    // Account changes report the lock's error instead of a success that stored nothing.
+    WideString user_name = to_wide("unlocked");
+    USER_INFO_1 user{};
+    user.usri1_name = user_name.data();
+    user.usri1_priv = USER_PRIV_USER;
+    WideString group_name = to_wide("Unlocked Group");
+    LOCALGROUP_INFO_1 group{};
+    group.lgrpi1_name = group_name.data();
+    EXPECT_EQ(NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&user), nullptr),
+              static_cast<NET_API_STATUS>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(NetLocalGroupAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&group), nullptr),
+              static_cast<NET_API_STATUS>(ERROR_ACCESS_DENIED));
     std::filesystem::remove(lock);
     UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
     EXPECT_TRUE(job.valid());
+    EXPECT_EQ(NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&user), nullptr),
+              static_cast<NET_API_STATUS>(NERR_Success));
+    EXPECT_EQ(NetLocalGroupAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&group), nullptr),
+              static_cast<NET_API_STATUS>(NERR_Success));
 }
 
 TEST_F(SimulatedFileSecurity, CallsWithoutAProgramCallerYetTakeInjectedFaults) {
