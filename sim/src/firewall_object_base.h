@@ -30,6 +30,23 @@ class FirewallObject : public CountedObject<Self, Interface, true> {
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         return E_NOTIMPL;
     }
+
+  protected:
+    // QueryInterface as every firewall object answers it: an injected fault first, then
+    // `Self::query` (which interfaces the object has), then the null-pointer quirk.
+    HRESULT counted_query(const char* interface_name, REFIID riid, void** object) {
+        const auto entry = enter_method(method_name(interface_name, "QueryInterface"), true);
+        if (object != nullptr)
+            *object = nullptr;
+        if (entry.failure)
+            return *entry.failure;
+        const HRESULT asked = static_cast<Self*>(this)->query(riid, object);
+        if (SUCCEEDED(asked) && entry.quirk) {
+            this->Release();
+            *object = nullptr;
+        }
+        return FAILED(asked) ? method_failed(asked) : asked;
+    }
 };
 
 // Hands out `found` as the answer of a method that returns an interface pointer: null with

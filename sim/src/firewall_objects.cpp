@@ -20,17 +20,19 @@ namespace {
 
 class RulesObject final : public FirewallObject<RulesObject, INetFwRules> {
   public:
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        const auto entry = enter_method("INetFwRules::QueryInterface", true);
+    HRESULT query(REFIID riid, void** object) {
         if (object == nullptr)
             return E_POINTER;
         *object = nullptr;
-        if (entry.failure)
-            return *entry.failure;
         if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_INetFwRules)
-            return method_failed(E_NOINTERFACE);
+            return E_NOINTERFACE;
         AddRef();
-        return hand_out<INetFwRules>(this, entry, reinterpret_cast<INetFwRules**>(object));
+        *object = static_cast<INetFwRules*>(this);
+        return S_OK;
+    }
+
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        return counted_query("INetFwRules", riid, object);
     }
 
     HRESULT get_Count(LONG* count) override {
@@ -101,17 +103,7 @@ class PolicyObject final : public FirewallObject<PolicyObject, INetFwPolicy2> {
     }
 
     HRESULT QueryInterface(REFIID riid, void** object) override {
-        const auto entry = enter_method("INetFwPolicy2::QueryInterface", true);
-        if (object != nullptr)
-            *object = nullptr;
-        if (entry.failure)
-            return *entry.failure;
-        const HRESULT asked = query(riid, object);
-        if (SUCCEEDED(asked) && entry.quirk) {
-            Release();
-            *object = nullptr;
-        }
-        return FAILED(asked) ? method_failed(asked) : asked;
+        return counted_query("INetFwPolicy2", riid, object);
     }
 
     HRESULT get_Rules(INetFwRules** rules) override {

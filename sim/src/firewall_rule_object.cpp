@@ -21,17 +21,7 @@ HRESULT RuleObject::query(REFIID riid, void** object) {
 }
 
 HRESULT RuleObject::QueryInterface(REFIID riid, void** object) {
-    const auto entry = enter_method("INetFwRule::QueryInterface", true);
-    if (object != nullptr)
-        *object = nullptr;
-    if (entry.failure)
-        return *entry.failure;
-    const HRESULT asked = query(riid, object);
-    if (SUCCEEDED(asked) && entry.quirk) {
-        Release();
-        *object = nullptr;
-    }
-    return FAILED(asked) ? method_failed(asked) : asked;
+    return counted_query("INetFwRule", riid, object);
 }
 
 HRESULT RuleObject::add_to_store() {
