@@ -77,6 +77,13 @@ std::string machine_directory() {
     return directory;
 }
 
+std::string process_record_path(pid_t pid, std::string_view extension) {
+    const std::string directory = machine_directory() + "/processes";
+    std::error_code ignored;
+    std::filesystem::create_directories(directory, ignored);
+    return directory + "/" + std::to_string(pid) + std::string(extension);
+}
+
 DWORD with_machine_lock(const std::function<void()>& action) {
     MachineLock lock;
     if (lock.error() != ERROR_SUCCESS) {
