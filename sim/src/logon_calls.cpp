@@ -117,11 +117,6 @@ BOOL CreateProcessWithLogonW(LPCWSTR user_name, LPCWSTR domain, LPCWSTR password
     launch.join_creator_jobs = false;
     launch.own_console = true;
     launch.quirk = quirk;
-    launch.host_variables.emplace_back("WINSIM_TOKEN", winsim::token_to_json(account.token).dump());
-    if (startup_info->lpDesktop != nullptr)
-        launch.host_variables.emplace_back("WINSIM_DESKTOP",
-                                           winsim::wtf8_from_utf16(startup_info->lpDesktop));
-    const UINT mode = (creation_flags & CREATE_DEFAULT_ERROR_MODE) != 0 ? 0 : GetErrorMode();
-    launch.host_variables.emplace_back("WINSIM_ERROR_MODE", std::to_string(mode));
+    launch.token = account.token;
     return winsim::launch_process(launch);
 }

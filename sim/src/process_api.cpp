@@ -17,7 +17,6 @@
 #include "process_security.h"
 #include "token.h"
 #include "waitable.h"
-#include "wtf8.h"
 
 namespace {
 
@@ -59,12 +58,7 @@ winsim::ProcessLaunch launch_of(LPCWSTR application_name, LPWSTR command_line,
     launch.startup_info = startup_info;
     launch.process_information = process_information;
     launch.process_attributes = process_attributes;
-    launch.host_variables.emplace_back("WINSIM_TOKEN", winsim::token_to_json(token).dump());
-    if (startup_info != nullptr && startup_info->lpDesktop != nullptr)
-        launch.host_variables.emplace_back("WINSIM_DESKTOP",
-                                           winsim::wtf8_from_utf16(startup_info->lpDesktop));
-    const UINT mode = (creation_flags & CREATE_DEFAULT_ERROR_MODE) != 0 ? 0 : error_mode().load();
-    launch.host_variables.emplace_back("WINSIM_ERROR_MODE", std::to_string(mode));
+    launch.token = token;
     return launch;
 }
 

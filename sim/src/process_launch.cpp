@@ -176,13 +176,9 @@ ProcessDescriptor process_descriptor(const ProcessLaunch& launch) {
             return {};
         return {map_generic_rights(*description->dacl, kProcessGenericMapping)};
     }
-    auto token = process_token_object()->snapshot();
-    for (const auto& [name, value] : launch.host_variables)
-        if (name == "WINSIM_TOKEN")
-            token = token_from_json(nlohmann::json::parse(value));
-    if (!token.default_dacl)
+    if (!launch.token.default_dacl)
         return {};
-    return {map_generic_rights(*token.default_dacl, kProcessGenericMapping)};
+    return {map_generic_rights(*launch.token.default_dacl, kProcessGenericMapping)};
 }
 
 }  // namespace
@@ -229,7 +225,14 @@ BOOL launch_process(const ProcessLaunch& launch) {
             standard_descriptor(startup.hStdError, launch.inherit_handles, handed_over)};
     }
     const bool console_only = launch.own_console && (startup.dwFlags & STARTF_USESTDHANDLES) == 0;
-    auto variables = launch.host_variables;
+    // What the simulated host itself reads in the child.
+    std::vector<std::pair<std::string, std::string>> variables;
+    variables.emplace_back("WINSIM_TOKEN", token_to_json(launch.token).dump());
+    if (startup.lpDesktop != nullptr)
+        variables.emplace_back("WINSIM_DESKTOP", wtf8_from_utf16(startup.lpDesktop));
+    const UINT error_mode =
+        (launch.creation_flags & CREATE_DEFAULT_ERROR_MODE) != 0 ? 0 : GetErrorMode();
+    variables.emplace_back("WINSIM_ERROR_MODE", std::to_string(error_mode));
     variables.emplace_back("WINSIM_COMMAND_LINE", wtf8_from_utf16(line));
     std::string inherited_standard;
     for (int slot = 0; slot < 3; ++slot)
