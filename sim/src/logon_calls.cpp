@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "faults.h"
@@ -95,9 +96,12 @@ BOOL CreateProcessWithLogonW(LPCWSTR user_name, LPCWSTR domain, LPCWSTR password
     const auto& account = std::get<winsim::SignIn>(signed_in);
 
     std::u16string profile = u"C:\\Users\\" + winsim::utf16_from_wtf8(account.user.name);
-    if ((logon_flags & LOGON_WITH_PROFILE) != 0)
-        profile = winsim::ensure_profile(account.user);
-    else if (!account.user.profile.empty())
+    if ((logon_flags & LOGON_WITH_PROFILE) != 0) {
+        auto ensured = winsim::ensure_profile(account.user);
+        if (!ensured)
+            return FALSE;  // the profile could not be made; the last error says why
+        profile = std::move(*ensured);
+    } else if (!account.user.profile.empty())
         profile = winsim::utf16_from_wtf8(account.user.profile);
     std::u16string block;
     winsim::ProcessLaunch launch;
