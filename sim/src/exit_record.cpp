@@ -33,18 +33,8 @@ DWORD code_for_signal(int signal) {
 }  // namespace
 
 void record_exit_code(pid_t pid, std::uint64_t start, DWORD code) {
-    const std::string path = process_record_path(pid, ".exit");
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    const std::string text = std::to_string(code) + " " + std::to_string(start);
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
-    if (written)
-        ::rename(temporary.c_str(), path.c_str());
-    else
-        ::unlink(temporary.c_str());
+    (void)replace_file(process_record_path(pid, ".exit"),
+                       std::to_string(code) + " " + std::to_string(start));
 }
 
 std::optional<DWORD> recorded_exit_code(pid_t pid, std::uint64_t start) {

@@ -20,6 +20,10 @@ std::string machine_directory();
 // <machine>/processes/<pid><extension>, the directory created on first use.
 std::string process_record_path(pid_t pid, std::string_view extension);
 
+// Replaces the file at `path` with `text`: written beside it and renamed over it, so that a
+// reader never sees half a file. False, with the old file left as it was, when either fails.
+bool replace_file(const std::string& path, std::string_view text);
+
 // Runs `action` under an exclusive lock shared by every process of the machine (a flock on
 // <machine>/.lock). When the lock cannot be taken, `action` does not run and the result is the
 // Windows error to report to the simulated caller (also set as the thread's last error): the

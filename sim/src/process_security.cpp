@@ -2,8 +2,6 @@
 
 #include <winsim/security.h>
 
-#include <unistd.h>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -27,14 +25,9 @@ bool debug_privilege_enabled(const TokenState& token) {
 
 void record_process_dacl(pid_t pid, std::uint64_t start,
                          const std::optional<std::vector<AccessEntry>>& dacl) {
-    const std::string path = process_record_path(pid, ".json");
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << nlohmann::json{{"start", start}, {"dacl", dacl_to_json(dacl)}}.dump();
-    }
-    std::error_code ignored;
-    std::filesystem::rename(temporary, path, ignored);
+    // Without a record, the process reads as one the simulated host did not start.
+    (void)replace_file(process_record_path(pid, ".json"),
+                       nlohmann::json{{"start", start}, {"dacl", dacl_to_json(dacl)}}.dump());
 }
 
 std::optional<std::vector<AccessEntry>> process_dacl(pid_t pid, std::uint64_t start) {
