@@ -81,12 +81,9 @@ BOOL CreateProcessWithLogonW(LPCWSTR user_name, LPCWSTR domain, LPCWSTR password
                              LPVOID environment, LPCWSTR current_directory,
                              LPSTARTUPINFOW startup_info,
                              LPPROCESS_INFORMATION process_information) {
-    winsim::LaunchQuirk quirk = winsim::LaunchQuirk::none;
-    if (auto fault = winsim::take_fault("CreateProcessWithLogonW")) {
-        if (fault->kind == winsim::FaultKind::fail)
-            return winsim::fail(fault->value);
-        quirk = static_cast<winsim::LaunchQuirk>(fault->value);
-    }
+    auto quirk = winsim::LaunchQuirk::none;
+    if (!winsim::take_launch_fault("CreateProcessWithLogonW", quirk))
+        return FALSE;
     if (user_name == nullptr || startup_info == nullptr || process_information == nullptr ||
         (logon_flags != 0 && logon_flags != LOGON_WITH_PROFILE))
         return winsim::fail(ERROR_INVALID_PARAMETER);

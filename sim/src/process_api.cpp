@@ -20,20 +20,6 @@
 
 namespace {
 
-// Takes the armed fault of a creation call: a failure ends the call, a quirk shapes its result.
-std::optional<winsim::LaunchQuirk> creation_fault(std::string_view function, bool& failed) {
-    failed = false;
-    const auto fault = winsim::take_fault(function);
-    if (!fault)
-        return std::nullopt;
-    if (fault->kind == winsim::FaultKind::fail) {
-        failed = true;
-        SetLastError(fault->value);
-        return std::nullopt;
-    }
-    return static_cast<winsim::LaunchQuirk>(fault->value);
-}
-
 std::atomic<UINT>& error_mode() {
     static std::atomic<UINT> mode = [] {
         const char* inherited = std::getenv("WINSIM_ERROR_MODE");
@@ -69,15 +55,14 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
                     BOOL inherit_handles, DWORD creation_flags, LPVOID environment,
                     LPCWSTR current_directory, LPSTARTUPINFOW startup_info,
                     LPPROCESS_INFORMATION process_information) {
-    bool failed = false;
-    const auto quirk = creation_fault("CreateProcessW", failed);
-    if (failed)
+    auto quirk = winsim::LaunchQuirk::none;
+    if (!winsim::take_launch_fault("CreateProcessW", quirk))
         return FALSE;
     // The child gets a copy of this process's token as it is now.
     auto launch = launch_of(application_name, command_line, process_attributes, inherit_handles,
                             creation_flags, environment, current_directory, startup_info,
                             process_information, winsim::process_token_object()->snapshot());
-    launch.quirk = quirk.value_or(winsim::LaunchQuirk::none);
+    launch.quirk = quirk;
     return winsim::launch_process(launch);
 }
 
@@ -86,9 +71,8 @@ BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR application_name, LPWSTR command
                           BOOL inherit_handles, DWORD creation_flags, LPVOID environment,
                           LPCWSTR current_directory, LPSTARTUPINFOW startup_info,
                           LPPROCESS_INFORMATION process_information) {
-    bool failed = false;
-    const auto quirk = creation_fault("CreateProcessAsUserW", failed);
-    if (failed)
+    auto quirk = winsim::LaunchQuirk::none;
+    if (!winsim::take_launch_fault("CreateProcessAsUserW", quirk))
         return FALSE;
     const auto token_object = winsim::object_as<winsim::TokenObject>(token);
     if (!token_object)
@@ -99,7 +83,7 @@ BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR application_name, LPWSTR command
     auto launch = launch_of(application_name, command_line, process_attributes, inherit_handles,
                             creation_flags, environment, current_directory, startup_info,
                             process_information, state);
-    launch.quirk = quirk.value_or(winsim::LaunchQuirk::none);
+    launch.quirk = quirk;
     return winsim::launch_process(launch);
 }
 

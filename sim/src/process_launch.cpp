@@ -15,6 +15,7 @@
 
 #include "command_line.h"
 #include "exit_record.h"
+#include "faults.h"
 #include "fd_object.h"
 #include "handle_inheritance.h"
 #include "job_registry.h"
@@ -182,6 +183,19 @@ ProcessDescriptor process_descriptor(const ProcessLaunch& launch) {
 }
 
 }  // namespace
+
+bool take_launch_fault(std::string_view function, LaunchQuirk& quirk) {
+    quirk = LaunchQuirk::none;
+    const auto fault = take_fault(function);
+    if (!fault)
+        return true;
+    if (fault->kind == FaultKind::fail) {
+        SetLastError(fault->value);
+        return false;
+    }
+    quirk = static_cast<LaunchQuirk>(fault->value);
+    return true;
+}
 
 BOOL launch_process(const ProcessLaunch& launch) {
     if ((launch.application_name == nullptr && launch.command_line == nullptr) ||

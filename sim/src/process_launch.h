@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -47,6 +48,10 @@ struct ProcessLaunch {
     // handles lead nowhere instead of to the caller's.
     bool own_console = false;
 };
+
+// Takes the armed fault of a call that starts a process: false, with the injected last error
+// set, when the fault fails the call; otherwise `quirk` is what an injected quirk asks for.
+bool take_launch_fault(std::string_view function, LaunchQuirk& quirk);
 
 // Creates the process as described in winsim/process.h. Returns FALSE with the last error set.
 BOOL launch_process(const ProcessLaunch& launch);
