@@ -20,16 +20,7 @@ namespace {
 
 class RulesObject final : public FirewallObject<RulesObject, INetFwRules> {
   public:
-    HRESULT query(REFIID riid, void** object) {
-        if (object == nullptr)
-            return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_INetFwRules)
-            return E_NOINTERFACE;
-        AddRef();
-        *object = static_cast<INetFwRules*>(this);
-        return S_OK;
-    }
+    static constexpr std::array kOffered{IID_INetFwRules};
 
     HRESULT QueryInterface(REFIID riid, void** object) override {
         return counted_query("INetFwRules", riid, object);
@@ -91,16 +82,7 @@ class RulesObject final : public FirewallObject<RulesObject, INetFwRules> {
 
 class PolicyObject final : public FirewallObject<PolicyObject, INetFwPolicy2> {
   public:
-    HRESULT query(REFIID riid, void** object) {
-        if (object == nullptr)
-            return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_INetFwPolicy2)
-            return E_NOINTERFACE;
-        AddRef();
-        *object = static_cast<INetFwPolicy2*>(this);
-        return S_OK;
-    }
+    static constexpr std::array kOffered{IID_INetFwPolicy2};
 
     HRESULT QueryInterface(REFIID riid, void** object) override {
         return counted_query("INetFwPolicy2", riid, object);

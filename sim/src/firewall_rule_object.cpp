@@ -7,19 +7,6 @@
 
 namespace winsim {
 
-HRESULT RuleObject::query(REFIID riid, void** object) {
-    if (object == nullptr)
-        return E_POINTER;
-    *object = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_INetFwRule ||
-        riid == IID_INetFwRule2 || riid == IID_INetFwRule3) {
-        AddRef();
-        *object = static_cast<INetFwRule3*>(this);
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
-
 HRESULT RuleObject::QueryInterface(REFIID riid, void** object) {
     return counted_query("INetFwRule", riid, object);
 }
