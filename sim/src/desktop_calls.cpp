@@ -30,18 +30,6 @@ HWINSTA process_window_station() {
     return reinterpret_cast<HWINSTA>(std::uintptr_t{0x0FF0});
 }
 
-nlohmann::json entries_json(const std::optional<std::vector<AccessEntry>>& dacl) {
-    if (!dacl)
-        return nullptr;
-    nlohmann::json entries = nlohmann::json::array();
-    for (const auto& entry : *dacl)
-        entries.push_back({{"type", entry.type},
-                           {"flags", entry.flags},
-                           {"mask", entry.mask},
-                           {"sid", entry.sid}});
-    return entries;
-}
-
 class DesktopObject : public KernelObject {
   public:
     DesktopObject(std::u16string name, std::string key)
@@ -124,7 +112,7 @@ HDESK CreateDesktopW(LPCWSTR name, LPCWSTR, LPDEVMODEW, DWORD, DWORD,
         winsim::wtf8_from_utf16(winsim::window_station_name() + u"\\" + desktop_name);
     const DWORD recorded =
         winsim::update_machine_state(winsim::kDesktopsState, [&](nlohmann::json& state) {
-            state[key] = {{"dacl", winsim::entries_json(dacl)}, {"creator", ::getpid()}};
+            state[key] = {{"dacl", winsim::dacl_to_json(dacl)}, {"creator", ::getpid()}};
             return true;
         });
     if (recorded != ERROR_SUCCESS)

@@ -6,19 +6,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
 #include "machine.h"
 
 namespace winsim {
 namespace {
-
-std::string record_path(pid_t pid) {
-    const std::string directory = machine_directory() + "/processes";
-    std::error_code ignored;
-    std::filesystem::create_directories(directory, ignored);
-    return directory + "/" + std::to_string(pid) + ".exit";
-}
 
 // Codes Windows gives a process that ends the way the signal ended this one. A plain kill has
 // no Windows counterpart other than termination by another process; it reads as 1.
@@ -41,22 +33,12 @@ DWORD code_for_signal(int signal) {
 }  // namespace
 
 void record_exit_code(pid_t pid, std::uint64_t start, DWORD code) {
-    const std::string path = record_path(pid);
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    const std::string text = std::to_string(code) + " " + std::to_string(start);
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
-    if (written)
-        ::rename(temporary.c_str(), path.c_str());
-    else
-        ::unlink(temporary.c_str());
+    (void)replace_file(process_record_path(pid, ".exit"),
+                       std::to_string(code) + " " + std::to_string(start));
 }
 
 std::optional<DWORD> recorded_exit_code(pid_t pid, std::uint64_t start) {
-    const int fd = ::open(record_path(pid).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(process_record_path(pid, ".exit").c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     char text[64] = {};
@@ -72,7 +54,7 @@ std::optional<DWORD> recorded_exit_code(pid_t pid, std::uint64_t start) {
 }
 
 void forget_exit_record(pid_t pid) {
-    ::unlink(record_path(pid).c_str());
+    ::unlink(process_record_path(pid, ".exit").c_str());
 }
 
 DWORD windows_exit_code(int wait_status, std::optional<DWORD> recorded) {

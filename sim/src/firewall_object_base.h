@@ -4,6 +4,8 @@
 
 #include <winsim/netfw.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
 
 #include "com_runtime.h"
@@ -24,11 +26,44 @@ inline std::string method_name(const char* interface_name, const char* method) {
 template <class Self, class Interface>
 class FirewallObject : public CountedObject<Self, Interface, true> {
   public:
+    // QueryInterface without counting a call (CoCreateInstance's own question): IUnknown,
+    // IDispatch and the interfaces of `Self::kOffered`, all answered with the one method table.
+    HRESULT query(REFIID riid, void** object) {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        const bool offered =
+            riid == IID_IUnknown || riid == IID_IDispatch ||
+            std::ranges::any_of(Self::kOffered, [&](const IID& iid) { return riid == iid; });
+        if (!offered)
+            return E_NOINTERFACE;
+        this->AddRef();
+        *object = static_cast<Interface*>(this);
+        return S_OK;
+    }
+
     HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         return E_NOTIMPL;
+    }
+
+  protected:
+    // QueryInterface as every firewall object answers it: an injected fault first, then
+    // query, then the null-pointer quirk.
+    HRESULT counted_query(const char* interface_name, REFIID riid, void** object) {
+        const auto entry = enter_method(method_name(interface_name, "QueryInterface"), true);
+        if (object != nullptr)
+            *object = nullptr;
+        if (entry.failure)
+            return *entry.failure;
+        const HRESULT asked = query(riid, object);
+        if (SUCCEEDED(asked) && entry.quirk) {
+            this->Release();
+            *object = nullptr;
+        }
+        return FAILED(asked) ? method_failed(asked) : asked;
     }
 };
 

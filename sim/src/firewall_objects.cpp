@@ -20,17 +20,10 @@ namespace {
 
 class RulesObject final : public FirewallObject<RulesObject, INetFwRules> {
   public:
+    static constexpr std::array kOffered{IID_INetFwRules};
+
     HRESULT QueryInterface(REFIID riid, void** object) override {
-        const auto entry = enter_method("INetFwRules::QueryInterface", true);
-        if (object == nullptr)
-            return E_POINTER;
-        *object = nullptr;
-        if (entry.failure)
-            return *entry.failure;
-        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_INetFwRules)
-            return method_failed(E_NOINTERFACE);
-        AddRef();
-        return hand_out<INetFwRules>(this, entry, reinterpret_cast<INetFwRules**>(object));
+        return counted_query("INetFwRules", riid, object);
     }
 
     HRESULT get_Count(LONG* count) override {
@@ -89,29 +82,10 @@ class RulesObject final : public FirewallObject<RulesObject, INetFwRules> {
 
 class PolicyObject final : public FirewallObject<PolicyObject, INetFwPolicy2> {
   public:
-    HRESULT query(REFIID riid, void** object) {
-        if (object == nullptr)
-            return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_INetFwPolicy2)
-            return E_NOINTERFACE;
-        AddRef();
-        *object = static_cast<INetFwPolicy2*>(this);
-        return S_OK;
-    }
+    static constexpr std::array kOffered{IID_INetFwPolicy2};
 
     HRESULT QueryInterface(REFIID riid, void** object) override {
-        const auto entry = enter_method("INetFwPolicy2::QueryInterface", true);
-        if (object != nullptr)
-            *object = nullptr;
-        if (entry.failure)
-            return *entry.failure;
-        const HRESULT asked = query(riid, object);
-        if (SUCCEEDED(asked) && entry.quirk) {
-            Release();
-            *object = nullptr;
-        }
-        return FAILED(asked) ? method_failed(asked) : asked;
+        return counted_query("INetFwPolicy2", riid, object);
     }
 
     HRESULT get_Rules(INetFwRules** rules) override {

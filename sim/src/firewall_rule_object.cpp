@@ -7,31 +7,8 @@
 
 namespace winsim {
 
-HRESULT RuleObject::query(REFIID riid, void** object) {
-    if (object == nullptr)
-        return E_POINTER;
-    *object = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_INetFwRule ||
-        riid == IID_INetFwRule2 || riid == IID_INetFwRule3) {
-        AddRef();
-        *object = static_cast<INetFwRule3*>(this);
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
-
 HRESULT RuleObject::QueryInterface(REFIID riid, void** object) {
-    const auto entry = enter_method("INetFwRule::QueryInterface", true);
-    if (object != nullptr)
-        *object = nullptr;
-    if (entry.failure)
-        return *entry.failure;
-    const HRESULT asked = query(riid, object);
-    if (SUCCEEDED(asked) && entry.quirk) {
-        Release();
-        *object = nullptr;
-    }
-    return FAILED(asked) ? method_failed(asked) : asked;
+    return counted_query("INetFwRule", riid, object);
 }
 
 HRESULT RuleObject::add_to_store() {

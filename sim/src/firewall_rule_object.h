@@ -20,8 +20,7 @@ class RuleObject final : public FirewallObject<RuleObject, INetFwRule3> {
 
     bool stored() const { return id_.has_value(); }
 
-    // QueryInterface without counting a call (CoCreateInstance's own question).
-    HRESULT query(REFIID riid, void** object);
+    static constexpr std::array kOffered{IID_INetFwRule, IID_INetFwRule2, IID_INetFwRule3};
     HRESULT QueryInterface(REFIID riid, void** object) override;
 
     // INetFwRules::Add: stores the new rule's properties, and from then on the object is that

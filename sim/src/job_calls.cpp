@@ -47,8 +47,12 @@ HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES, LPCWSTR name) {
     // released for it.
     winsim::hold_job_watch();
     const std::uint64_t id = winsim::create_job_record();
-    if (id == 0)
-        return nullptr;  // the machine's state could not be locked; the last error says why
+    if (id == 0) {
+        // The machine's state could not be locked (the last error says why): no job holds the
+        // watch taken for it.
+        winsim::drop_job_watch();
+        return nullptr;
+    }
     return winsim::insert_handle(std::make_shared<winsim::JobObject>(id));
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "faults.h"
@@ -80,12 +81,9 @@ BOOL CreateProcessWithLogonW(LPCWSTR user_name, LPCWSTR domain, LPCWSTR password
                              LPVOID environment, LPCWSTR current_directory,
                              LPSTARTUPINFOW startup_info,
                              LPPROCESS_INFORMATION process_information) {
-    winsim::LaunchQuirk quirk = winsim::LaunchQuirk::none;
-    if (auto fault = winsim::take_fault("CreateProcessWithLogonW")) {
-        if (fault->kind == winsim::FaultKind::fail)
-            return winsim::fail(fault->value);
-        quirk = static_cast<winsim::LaunchQuirk>(fault->value);
-    }
+    auto quirk = winsim::LaunchQuirk::none;
+    if (!winsim::take_launch_fault("CreateProcessWithLogonW", quirk))
+        return FALSE;
     if (user_name == nullptr || startup_info == nullptr || process_information == nullptr ||
         (logon_flags != 0 && logon_flags != LOGON_WITH_PROFILE))
         return winsim::fail(ERROR_INVALID_PARAMETER);
@@ -95,9 +93,12 @@ BOOL CreateProcessWithLogonW(LPCWSTR user_name, LPCWSTR domain, LPCWSTR password
     const auto& account = std::get<winsim::SignIn>(signed_in);
 
     std::u16string profile = u"C:\\Users\\" + winsim::utf16_from_wtf8(account.user.name);
-    if ((logon_flags & LOGON_WITH_PROFILE) != 0)
-        profile = winsim::ensure_profile(account.user);
-    else if (!account.user.profile.empty())
+    if ((logon_flags & LOGON_WITH_PROFILE) != 0) {
+        auto ensured = winsim::ensure_profile(account.user);
+        if (!ensured)
+            return FALSE;  // the profile could not be made; the last error says why
+        profile = std::move(*ensured);
+    } else if (!account.user.profile.empty())
         profile = winsim::utf16_from_wtf8(account.user.profile);
     std::u16string block;
     winsim::ProcessLaunch launch;
@@ -117,11 +118,6 @@ BOOL CreateProcessWithLogonW(LPCWSTR user_name, LPCWSTR domain, LPCWSTR password
     launch.join_creator_jobs = false;
     launch.own_console = true;
     launch.quirk = quirk;
-    launch.host_variables.emplace_back("WINSIM_TOKEN", winsim::token_to_json(account.token).dump());
-    if (startup_info->lpDesktop != nullptr)
-        launch.host_variables.emplace_back("WINSIM_DESKTOP",
-                                           winsim::wtf8_from_utf16(startup_info->lpDesktop));
-    const UINT mode = (creation_flags & CREATE_DEFAULT_ERROR_MODE) != 0 ? 0 : GetErrorMode();
-    launch.host_variables.emplace_back("WINSIM_ERROR_MODE", std::to_string(mode));
+    launch.token = account.token;
     return winsim::launch_process(launch);
 }

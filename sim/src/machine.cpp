@@ -77,6 +77,34 @@ std::string machine_directory() {
     return directory;
 }
 
+std::string process_record_path(pid_t pid, std::string_view extension) {
+    const std::string directory = machine_directory() + "/processes";
+    std::error_code ignored;
+    std::filesystem::create_directories(directory, ignored);
+    return directory + "/" + std::to_string(pid) + std::string(extension);
+}
+
+bool replace_file(const std::string& path, std::string_view text) {
+    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    bool written = true;
+    while (written && !text.empty()) {
+        const ssize_t put = ::write(fd, text.data(), text.size());
+        if (put < 0 && errno == EINTR)
+            continue;
+        written = put > 0;
+        if (written)
+            text.remove_prefix(static_cast<std::size_t>(put));
+    }
+    written = ::close(fd) == 0 && written;
+    if (written && ::rename(temporary.c_str(), path.c_str()) == 0)
+        return true;
+    ::unlink(temporary.c_str());
+    return false;
+}
+
 DWORD with_machine_lock(const std::function<void()>& action) {
     MachineLock lock;
     if (lock.error() != ERROR_SUCCESS) {
@@ -94,14 +122,8 @@ DWORD update_machine_state(std::string_view name,
         nlohmann::json state = load(path);
         if (!change(state))
             return;
-        // Written beside and renamed, so that a reader without the lock never sees half a file.
-        const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-        {
-            std::ofstream out(temporary, std::ios::trunc);
-            out << state.dump(2);
-        }
-        std::error_code ignored;
-        std::filesystem::rename(temporary, path, ignored);
+        // Replaced whole, so that a reader without the lock never sees half a file.
+        (void)replace_file(path, state.dump(2));
     });
 }
 

@@ -5,6 +5,8 @@
 
 #include <winsim/types.h>
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -13,6 +15,14 @@ namespace winsim {
 
 // Created on first use: WINSIM_MACHINE, or a default under the user's data directory.
 std::string machine_directory();
+
+// Where the machine keeps a record of the process with id `pid`:
+// <machine>/processes/<pid><extension>, the directory created on first use.
+std::string process_record_path(pid_t pid, std::string_view extension);
+
+// Replaces the file at `path` with `text`: written beside it and renamed over it, so that a
+// reader never sees half a file. False, with the old file left as it was, when either fails.
+bool replace_file(const std::string& path, std::string_view text);
 
 // Runs `action` under an exclusive lock shared by every process of the machine (a flock on
 // <machine>/.lock). When the lock cannot be taken, `action` does not run and the result is the

@@ -168,16 +168,7 @@ void PipeLocation::set_listening(bool listening) const {
 
 void PipeLocation::write_record(const PipeRecord& record) const {
     nlohmann::json document;
-    document["dacl"] = nullptr;
-    if (record.dacl) {
-        document["dacl"] = nlohmann::json::array();
-        for (const auto& entry : *record.dacl) {
-            document["dacl"].push_back({{"type", entry.type},
-                                        {"flags", entry.flags},
-                                        {"mask", entry.mask},
-                                        {"sid", entry.sid}});
-        }
-    }
+    document["dacl"] = dacl_to_json(record.dacl);
     document["default_timeout"] = record.default_timeout;
     // Written beside and renamed, so that a client never reads half a record.
     const std::string temporary = record_ + ".tmp" + std::to_string(::getpid());

@@ -1,6 +1,7 @@
 // netapi32's local group and account management on the simulated machine's account store.
 
 #include <winsim/accounts.h>
+#include <winsim/kernel.h>
 #include <winsim/netapi.h>
 
 #include <algorithm>
@@ -63,6 +64,12 @@ std::string text_of(LPCWSTR text) {
     return text != nullptr ? winsim::wtf8_from_utf16(text) : std::string();
 }
 
+// The machine's accounts could not be locked, so nothing changed: the lock's error (the last
+// error update_accounts left) is the call's status.
+NET_API_STATUS lock_failure() {
+    return static_cast<NET_API_STATUS>(GetLastError());
+}
+
 void report_parameter(LPDWORD parameter_error, DWORD parameter) {
     if (parameter_error != nullptr)
         *parameter_error = parameter;
@@ -91,7 +98,7 @@ NET_API_STATUS NetLocalGroupAdd(LPCWSTR server_name, DWORD level, LPBYTE buffer,
     const std::string name = text_of(info->lgrpi1_name);
     const std::string comment = level == 1 ? text_of(info->lgrpi1_comment) : std::string();
     NET_API_STATUS status = NERR_Success;
-    winsim::update_accounts([&](winsim::AccountStore& store) {
+    const bool locked = winsim::update_accounts([&](winsim::AccountStore& store) {
         if (store.find_group(name) != nullptr)
             status = ERROR_ALIAS_EXISTS;
         else if (store.find_user(name) != nullptr)
@@ -101,7 +108,7 @@ NET_API_STATUS NetLocalGroupAdd(LPCWSTR server_name, DWORD level, LPBYTE buffer,
         store.groups.push_back({name, store.allocate_user_sid(), comment, {}});
         return true;
     });
-    return status;
+    return locked ? status : lock_failure();
 }
 
 NET_API_STATUS NetUserAdd(LPCWSTR server_name, DWORD level, LPBYTE buffer,
@@ -132,7 +139,7 @@ NET_API_STATUS NetUserAdd(LPCWSTR server_name, DWORD level, LPBYTE buffer,
     user.home_directory = text_of(info->usri1_home_dir);
     user.script_path = text_of(info->usri1_script_path);
     NET_API_STATUS status = NERR_Success;
-    winsim::update_accounts([&](winsim::AccountStore& store) {
+    const bool locked = winsim::update_accounts([&](winsim::AccountStore& store) {
         if (store.find_user(user.name) != nullptr)
             status = NERR_UserExists;
         else if (store.find_group(user.name) != nullptr)
@@ -143,7 +150,7 @@ NET_API_STATUS NetUserAdd(LPCWSTR server_name, DWORD level, LPBYTE buffer,
         store.users.push_back(user);
         return true;
     });
-    return status;
+    return locked ? status : lock_failure();
 }
 
 NET_API_STATUS NetUserSetInfo(LPCWSTR server_name, LPCWSTR user_name, DWORD level, LPBYTE buffer,
@@ -162,7 +169,7 @@ NET_API_STATUS NetUserSetInfo(LPCWSTR server_name, LPCWSTR user_name, DWORD leve
     const std::string password =
         text_of(reinterpret_cast<const USER_INFO_1003*>(buffer)->usri1003_password);
     NET_API_STATUS status = NERR_Success;
-    winsim::update_accounts([&](winsim::AccountStore& store) {
+    const bool locked = winsim::update_accounts([&](winsim::AccountStore& store) {
         winsim::LocalUser* user = store.find_user(name);
         if (user == nullptr) {
             status = NERR_UserNotFound;
@@ -171,7 +178,7 @@ NET_API_STATUS NetUserSetInfo(LPCWSTR server_name, LPCWSTR user_name, DWORD leve
         user->password = password;
         return true;
     });
-    return status;
+    return locked ? status : lock_failure();
 }
 
 NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR server_name, LPCWSTR group_name, DWORD level,
@@ -188,7 +195,7 @@ NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR server_name, LPCWSTR group_name, 
         return ERROR_ACCESS_DENIED;
     const auto* entries = reinterpret_cast<const LOCALGROUP_MEMBERS_INFO_3*>(buffer);
     NET_API_STATUS status = NERR_Success;
-    winsim::update_accounts([&](winsim::AccountStore& store) {
+    const bool locked = winsim::update_accounts([&](winsim::AccountStore& store) {
         winsim::LocalGroup* group = store.find_group(text_of(group_name));
         if (group == nullptr) {
             status = NERR_GroupNotFound;
@@ -216,5 +223,5 @@ NET_API_STATUS NetLocalGroupAddMembers(LPCWSTR server_name, LPCWSTR group_name, 
         group->members.insert(group->members.end(), added.begin(), added.end());
         return true;
     });
-    return status;
+    return locked ? status : lock_failure();
 }

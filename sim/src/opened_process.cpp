@@ -2,7 +2,6 @@
 
 #include <winsim/process.h>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -17,9 +16,6 @@
 #include "process_identity.h"
 
 namespace winsim {
-namespace {
-
-}  // namespace
 
 OpenedProcess::OpenedProcess(pid_t pid, std::uint64_t start) : pid_(pid), start_(start) {
     pidfd_ = open_pidfd(pid);

@@ -17,23 +17,8 @@
 #include "process_security.h"
 #include "token.h"
 #include "waitable.h"
-#include "wtf8.h"
 
 namespace {
-
-// Takes the armed fault of a creation call: a failure ends the call, a quirk shapes its result.
-std::optional<winsim::LaunchQuirk> creation_fault(std::string_view function, bool& failed) {
-    failed = false;
-    const auto fault = winsim::take_fault(function);
-    if (!fault)
-        return std::nullopt;
-    if (fault->kind == winsim::FaultKind::fail) {
-        failed = true;
-        SetLastError(fault->value);
-        return std::nullopt;
-    }
-    return static_cast<winsim::LaunchQuirk>(fault->value);
-}
 
 std::atomic<UINT>& error_mode() {
     static std::atomic<UINT> mode = [] {
@@ -59,12 +44,7 @@ winsim::ProcessLaunch launch_of(LPCWSTR application_name, LPWSTR command_line,
     launch.startup_info = startup_info;
     launch.process_information = process_information;
     launch.process_attributes = process_attributes;
-    launch.host_variables.emplace_back("WINSIM_TOKEN", winsim::token_to_json(token).dump());
-    if (startup_info != nullptr && startup_info->lpDesktop != nullptr)
-        launch.host_variables.emplace_back("WINSIM_DESKTOP",
-                                           winsim::wtf8_from_utf16(startup_info->lpDesktop));
-    const UINT mode = (creation_flags & CREATE_DEFAULT_ERROR_MODE) != 0 ? 0 : error_mode().load();
-    launch.host_variables.emplace_back("WINSIM_ERROR_MODE", std::to_string(mode));
+    launch.token = token;
     return launch;
 }
 
@@ -75,15 +55,14 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
                     BOOL inherit_handles, DWORD creation_flags, LPVOID environment,
                     LPCWSTR current_directory, LPSTARTUPINFOW startup_info,
                     LPPROCESS_INFORMATION process_information) {
-    bool failed = false;
-    const auto quirk = creation_fault("CreateProcessW", failed);
-    if (failed)
+    auto quirk = winsim::LaunchQuirk::none;
+    if (!winsim::take_launch_fault("CreateProcessW", quirk))
         return FALSE;
     // The child gets a copy of this process's token as it is now.
     auto launch = launch_of(application_name, command_line, process_attributes, inherit_handles,
                             creation_flags, environment, current_directory, startup_info,
                             process_information, winsim::process_token_object()->snapshot());
-    launch.quirk = quirk.value_or(winsim::LaunchQuirk::none);
+    launch.quirk = quirk;
     return winsim::launch_process(launch);
 }
 
@@ -92,9 +71,8 @@ BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR application_name, LPWSTR command
                           BOOL inherit_handles, DWORD creation_flags, LPVOID environment,
                           LPCWSTR current_directory, LPSTARTUPINFOW startup_info,
                           LPPROCESS_INFORMATION process_information) {
-    bool failed = false;
-    const auto quirk = creation_fault("CreateProcessAsUserW", failed);
-    if (failed)
+    auto quirk = winsim::LaunchQuirk::none;
+    if (!winsim::take_launch_fault("CreateProcessAsUserW", quirk))
         return FALSE;
     const auto token_object = winsim::object_as<winsim::TokenObject>(token);
     if (!token_object)
@@ -105,7 +83,7 @@ BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR application_name, LPWSTR command
     auto launch = launch_of(application_name, command_line, process_attributes, inherit_handles,
                             creation_flags, environment, current_directory, startup_info,
                             process_information, state);
-    launch.quirk = quirk.value_or(winsim::LaunchQuirk::none);
+    launch.quirk = quirk;
     return winsim::launch_process(launch);
 }
 

@@ -15,6 +15,7 @@
 
 #include "command_line.h"
 #include "exit_record.h"
+#include "faults.h"
 #include "fd_object.h"
 #include "handle_inheritance.h"
 #include "job_registry.h"
@@ -176,16 +177,25 @@ ProcessDescriptor process_descriptor(const ProcessLaunch& launch) {
             return {};
         return {map_generic_rights(*description->dacl, kProcessGenericMapping)};
     }
-    auto token = process_token_object()->snapshot();
-    for (const auto& [name, value] : launch.host_variables)
-        if (name == "WINSIM_TOKEN")
-            token = token_from_json(nlohmann::json::parse(value));
-    if (!token.default_dacl)
+    if (!launch.token.default_dacl)
         return {};
-    return {map_generic_rights(*token.default_dacl, kProcessGenericMapping)};
+    return {map_generic_rights(*launch.token.default_dacl, kProcessGenericMapping)};
 }
 
 }  // namespace
+
+bool take_launch_fault(std::string_view function, LaunchQuirk& quirk) {
+    quirk = LaunchQuirk::none;
+    const auto fault = take_fault(function);
+    if (!fault)
+        return true;
+    if (fault->kind == FaultKind::fail) {
+        SetLastError(fault->value);
+        return false;
+    }
+    quirk = static_cast<LaunchQuirk>(fault->value);
+    return true;
+}
 
 BOOL launch_process(const ProcessLaunch& launch) {
     if ((launch.application_name == nullptr && launch.command_line == nullptr) ||
@@ -229,7 +239,14 @@ BOOL launch_process(const ProcessLaunch& launch) {
             standard_descriptor(startup.hStdError, launch.inherit_handles, handed_over)};
     }
     const bool console_only = launch.own_console && (startup.dwFlags & STARTF_USESTDHANDLES) == 0;
-    auto variables = launch.host_variables;
+    // What the simulated host itself reads in the child.
+    std::vector<std::pair<std::string, std::string>> variables;
+    variables.emplace_back("WINSIM_TOKEN", token_to_json(launch.token).dump());
+    if (startup.lpDesktop != nullptr)
+        variables.emplace_back("WINSIM_DESKTOP", wtf8_from_utf16(startup.lpDesktop));
+    const UINT error_mode =
+        (launch.creation_flags & CREATE_DEFAULT_ERROR_MODE) != 0 ? 0 : GetErrorMode();
+    variables.emplace_back("WINSIM_ERROR_MODE", std::to_string(error_mode));
     variables.emplace_back("WINSIM_COMMAND_LINE", wtf8_from_utf16(line));
     std::string inherited_standard;
     for (int slot = 0; slot < 3; ++slot)

@@ -6,8 +6,11 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
+
+#include "token.h"
 
 namespace winsim {
 
@@ -30,11 +33,12 @@ struct ProcessLaunch {
     LPSTARTUPINFOW startup_info = nullptr;
     LPPROCESS_INFORMATION process_information = nullptr;
     // The new process object's descriptor when it carries one; otherwise the default DACL of
-    // the child's token (WINSIM_TOKEN among host_variables), as Windows takes a default process
-    // descriptor's ACLs from the token the process is created with.
+    // `token`, as Windows takes a default process descriptor's ACLs from the token the process
+    // is created with.
     LPSECURITY_ATTRIBUTES process_attributes = nullptr;
-    // Variables the simulated host itself reads in the child (its token, its desktop).
-    std::vector<std::pair<std::string, std::string>> host_variables;
+    // The child's token. The child also gets the desktop named in startup_info and the error
+    // mode (the caller's, or the default with CREATE_DEFAULT_ERROR_MODE).
+    TokenState token;
     LaunchQuirk quirk = LaunchQuirk::none;
     // False when another process starts the child on the caller's behalf (the secondary logon
     // service of CreateProcessWithLogonW): it then joins none of the caller's jobs.
@@ -44,6 +48,10 @@ struct ProcessLaunch {
     // handles lead nowhere instead of to the caller's.
     bool own_console = false;
 };
+
+// Takes the armed fault of a call that starts a process: false, with the injected last error
+// set, when the fault fails the call; otherwise `quirk` is what an injected quirk asks for.
+bool take_launch_fault(std::string_view function, LaunchQuirk& quirk);
 
 // Creates the process as described in winsim/process.h. Returns FALSE with the last error set.
 BOOL launch_process(const ProcessLaunch& launch);

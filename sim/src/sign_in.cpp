@@ -68,9 +68,9 @@ std::variant<SignIn, DWORD> sign_in_interactively(LPCWSTR user_name, LPCWSTR dom
                   sign_in_token(store, *user, allocate_logon_id(), elevated)};
 }
 
-std::u16string ensure_profile(const LocalUser& user) {
+std::optional<std::u16string> ensure_profile(const LocalUser& user) {
     std::string profile;
-    update_accounts([&](AccountStore& store) {
+    const bool locked = update_accounts([&](AccountStore& store) {
         LocalUser* account = store.find_user_by_sid(user.sid);
         if (account == nullptr)
             return false;
@@ -95,6 +95,8 @@ std::u16string ensure_profile(const LocalUser& user) {
         account->profile = profile;
         return true;
     });
+    if (!locked)
+        return std::nullopt;
     return utf16_from_wtf8(profile);
 }
 

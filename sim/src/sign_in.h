@@ -4,6 +4,7 @@
 
 #include <winsim/types.h>
 
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -28,7 +29,8 @@ std::variant<SignIn, DWORD> sign_in_interactively(LPCWSTR user_name, LPCWSTR dom
 
 // The account's profile folder (Windows path), made on first use under C:\Users: the account's
 // name, or the name and the machine's name when a folder of that name belongs to another
-// account (one deleted and made again, say).
-std::u16string ensure_profile(const LocalUser& user);
+// account (one deleted and made again, say). Nothing, with the lock's error as the last error,
+// when the machine's accounts cannot be locked.
+std::optional<std::u16string> ensure_profile(const LocalUser& user);
 
 }  // namespace winsim

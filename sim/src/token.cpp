@@ -43,15 +43,6 @@ nlohmann::json token_to_json(const TokenState& token) {
     nlohmann::json privileges = nlohmann::json::array();
     for (const auto& privilege : token.privileges)
         privileges.push_back({{"name", privilege.name}, {"attributes", privilege.attributes}});
-    nlohmann::json dacl = nullptr;
-    if (token.default_dacl) {
-        dacl = nlohmann::json::array();
-        for (const auto& entry : *token.default_dacl)
-            dacl.push_back({{"type", entry.type},
-                            {"flags", entry.flags},
-                            {"mask", entry.mask},
-                            {"sid", entry.sid}});
-    }
     return {{"user", token.user},
             {"groups", sids_to_json(token.groups)},
             {"privileges", privileges},
@@ -59,9 +50,31 @@ nlohmann::json token_to_json(const TokenState& token) {
             {"elevated", token.elevated},
             {"write_restricted", token.write_restricted},
             {"limited_user", token.limited_user},
-            {"default_dacl", dacl},
+            {"default_dacl", dacl_to_json(token.default_dacl)},
             {"primary", token.primary},
             {"impersonation_level", token.impersonation_level}};
+}
+
+nlohmann::json dacl_to_json(const std::optional<std::vector<AccessEntry>>& dacl) {
+    if (!dacl)
+        return nullptr;
+    nlohmann::json entries = nlohmann::json::array();
+    for (const auto& entry : *dacl)
+        entries.push_back({{"type", entry.type},
+                           {"flags", entry.flags},
+                           {"mask", entry.mask},
+                           {"sid", entry.sid}});
+    return entries;
+}
+
+std::optional<std::vector<AccessEntry>> dacl_from_json(const nlohmann::json& value) {
+    if (value.is_null())
+        return std::nullopt;
+    std::vector<AccessEntry> entries;
+    for (const auto& entry : value)
+        entries.push_back({entry.value("type", BYTE{0}), entry.value("flags", BYTE{0}),
+                           entry.at("mask").get<DWORD>(), standard_sid(entry.at("sid"))});
+    return entries;
 }
 
 TokenState token_from_json(const nlohmann::json& value) {
@@ -79,13 +92,8 @@ TokenState token_from_json(const nlohmann::json& value) {
     token.elevated = value.value("elevated", false);
     token.write_restricted = value.value("write_restricted", false);
     token.limited_user = value.value("limited_user", false);
-    if (value.contains("default_dacl") && !value.at("default_dacl").is_null()) {
-        std::vector<AccessEntry> dacl;
-        for (const auto& entry : value.at("default_dacl"))
-            dacl.push_back({entry.value("type", BYTE{0}), entry.value("flags", BYTE{0}),
-                            entry.at("mask").get<DWORD>(), standard_sid(entry.at("sid"))});
-        token.default_dacl = std::move(dacl);
-    }
+    if (value.contains("default_dacl"))
+        token.default_dacl = dacl_from_json(value.at("default_dacl"));
     token.primary = value.value("primary", true);
     token.impersonation_level = value.value("impersonation_level", 0);
     return token;

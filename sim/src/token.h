@@ -70,6 +70,12 @@ struct TokenState {
 nlohmann::json token_to_json(const TokenState& token);
 TokenState token_from_json(const nlohmann::json& value);
 
+// A DACL as the machine's records keep it (a token's default DACL, a desktop's, a process's,
+// a pipe's): null for none, else [{"type": 0, "flags": 0, "mask": ..., "sid": "..."}, ...].
+// Reading throws as token_from_json does.
+nlohmann::json dacl_to_json(const std::optional<std::vector<AccessEntry>>& dacl);
+std::optional<std::vector<AccessEntry>> dacl_from_json(const nlohmann::json& value);
+
 // A restricted token: it has restricting SIDs (write-restricted or not).
 inline bool is_restricted(const TokenState& token) {
     return !token.restricting_sids.empty();

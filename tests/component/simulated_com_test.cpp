@@ -126,6 +126,61 @@ TEST_F(SimulatedCom, RulesCollectionFindsAddsAndGuardsTheMachinesRules) {
     EXPECT_EQ(stored->get_Enabled(&enabled), static_cast<HRESULT>(0x80070002));
 }
 
+// Every firewall object answers QueryInterface alike: an injected failure or the null-pointer
+// quirk leaves the caller nothing to release and the object's count as it was.
+TEST_F(SimulatedCom, FirewallObjectsQueryInterfaceTakesFaultsAndRefusesOtherInterfaces) {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    ComPtr<INetFwPolicy2> policy;
+    ASSERT_EQ(CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_INetFwPolicy2, policy.put_void()),
+              S_OK);
+    auto collection = rules();
+    auto rule = new_rule("Queried");
+    struct Row {
+        const char* method;
+        IUnknown* object;
+        const IID& offered;
+    };
+    const Row rows[] = {
+        {"INetFwPolicy2::QueryInterface", policy.get(), IID_INetFwPolicy2},
+        {"INetFwRules::QueryInterface", collection.get(), IID_INetFwRules},
+        {"INetFwRule::QueryInterface", rule.get(), IID_INetFwRule3},
+    };
+    const auto references = [](IUnknown* object) {
+        const ULONG count = object->AddRef();
+        object->Release();
+        return count;
+    };
+    const HRESULT injected = static_cast<HRESULT>(0x80004005);  // E_FAIL
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.method);
+        const ULONG before = references(row.object);
+        void* out = reinterpret_cast<void*>(1);
+        winsim::inject_fault(row.method, static_cast<std::uint32_t>(injected));
+        EXPECT_EQ(row.object->QueryInterface(row.offered, &out), injected);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(references(row.object), before);
+
+        out = reinterpret_cast<void*>(1);
+        winsim::inject_fault(row.method, 0, 1, winsim::FaultKind::quirk);
+        EXPECT_EQ(row.object->QueryInterface(row.offered, &out), S_OK);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(references(row.object), before);
+
+        out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(row.object->QueryInterface(IID_IErrorInfo, &out), E_NOINTERFACE);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(row.object->QueryInterface(row.offered, nullptr), E_POINTER);
+
+        ComPtr<IUnknown> same;
+        EXPECT_EQ(row.object->QueryInterface(IID_IUnknown, same.put_void()), S_OK);
+        EXPECT_EQ(same.get(), row.object);
+        same.reset();
+        EXPECT_EQ(references(row.object), before);
+        EXPECT_EQ(winsim::pending_fault_count(), 0u);
+    }
+}
+
 TEST_F(SimulatedCom, BstrKeepsItsLengthAndEveryStringIsCounted) {
     const OLECHAR text[] = {u'a', 0, u'b'};
     UniqueBstr value(SysAllocStringLen(text, 3));

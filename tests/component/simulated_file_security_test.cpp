@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <winsim/netapi.h>
 #include <winsim/testing.h>
 
 #include <filesystem>
@@ -213,6 +214,97 @@ TEST_F(SimulatedFileSecurity, FileCallsCheckTheCallersAccessAsWindowsDoes) {
               static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
+// Each refusal comes before anything is read, written or allocated.
+TEST_F(SimulatedFileSecurity, NamedSecurityCallsRefuseWhatWindowsRefuses) {
+    ASSERT_TRUE(testing::write_file(to_wide("C:\\kept.txt"), "x"));
+    WideString kept = to_wide("C:\\kept.txt");
+    const auto before = read_path_security(kept);
+    ASSERT_EQ(before.error, 0u);
+
+    struct GetRow {
+        const char* what;
+        const WCHAR* name;
+        SE_OBJECT_TYPE type;
+        SECURITY_INFORMATION information;
+        bool wants_descriptor;
+        const char* fault;
+        DWORD expected;
+    };
+    const WideString missing_file = to_wide("C:\\absent.txt");
+    const WideString missing_folder = to_wide("C:\\absent\\file.txt");
+    const GetRow get_rows[] = {
+        {"no name", nullptr, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, true, nullptr,
+         ERROR_INVALID_PARAMETER},
+        {"not a file", kept.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, true, nullptr,
+         ERROR_INVALID_PARAMETER},
+        {"no descriptor", kept.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, false, nullptr,
+         ERROR_INVALID_PARAMETER},
+        {"the SACL", kept.c_str(), SE_FILE_OBJECT, SACL_SECURITY_INFORMATION, true, nullptr,
+         ERROR_PRIVILEGE_NOT_HELD},
+        {"missing file", missing_file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, true,
+         nullptr, ERROR_FILE_NOT_FOUND},
+        {"missing folder", missing_folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+         true, nullptr, ERROR_PATH_NOT_FOUND},
+        {"no memory", kept.c_str(), SE_FILE_OBJECT,
+         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, true, "LocalAlloc",
+         ERROR_NOT_ENOUGH_MEMORY},
+    };
+    for (const auto& row : get_rows) {
+        SCOPED_TRACE(row.what);
+        if (row.fault != nullptr)
+            winsim::inject_fault(row.fault, ERROR_NOT_ENOUGH_MEMORY);
+        PSID owner = reinterpret_cast<PSID>(1);
+        PACL dacl = reinterpret_cast<PACL>(1);
+        PSECURITY_DESCRIPTOR descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(1);
+        EXPECT_EQ(GetNamedSecurityInfoW(row.name, row.type, row.information, &owner, nullptr, &dacl,
+                                        nullptr, row.wants_descriptor ? &descriptor : nullptr),
+                  row.expected);
+        EXPECT_EQ(owner, nullptr);
+        EXPECT_EQ(dacl, nullptr);
+        // A call that got as far as the object leaves no descriptor to free.
+        if (row.wants_descriptor && row.expected != ERROR_INVALID_PARAMETER) {
+            EXPECT_EQ(descriptor, nullptr);
+        }
+        EXPECT_EQ(winsim::pending_fault_count(), 0u);
+    }
+
+    PSID system = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidW(WIDE("S-1-5-18"), &system));
+    LocalPtr<void> system_owned(system);
+    ACL malformed{};
+    malformed.AclRevision = 0;
+    malformed.AclSize = sizeof malformed;
+    struct SetRow {
+        const char* what;
+        SECURITY_INFORMATION information;
+        PSID owner;
+        PACL dacl;
+        DWORD expected;
+    };
+    const SetRow set_rows[] = {
+        {"the SACL", SACL_SECURITY_INFORMATION, nullptr, nullptr, ERROR_PRIVILEGE_NOT_HELD},
+        {"a malformed DACL", DACL_SECURITY_INFORMATION, nullptr, &malformed, ERROR_INVALID_ACL},
+        {"no owner", OWNER_SECURITY_INFORMATION, nullptr, nullptr, ERROR_INVALID_SID},
+        {"an owner the caller may not set", OWNER_SECURITY_INFORMATION, system, nullptr,
+         ERROR_INVALID_OWNER},
+    };
+    for (const auto& row : set_rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(SetNamedSecurityInfoW(kept.data(), SE_FILE_OBJECT, row.information, row.owner,
+                                        nullptr, row.dacl, nullptr),
+                  row.expected);
+        const auto after = read_path_security(kept);
+        EXPECT_EQ(after.owner, before.owner);
+        EXPECT_EQ(after.entries, before.entries);
+    }
+    EXPECT_EQ(SetNamedSecurityInfoW(nullptr, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, nullptr, nullptr),
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(SetNamedSecurityInfoW(kept.data(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, nullptr, nullptr),
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
 TEST_F(SimulatedFileSecurity, NoChangeToTheMachineRunsWithoutItsLock) {
     const auto lock = std::filesystem::path(machine_) / ".lock";
     std::filesystem::remove(lock);
@@ -221,9 +313,27 @@ TEST_F(SimulatedFileSecurity, NoChangeToTheMachineRunsWithoutItsLock) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(CreateJobObjectW(nullptr, nullptr), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    // The job that was not made leaves no watcher of this process behind.
+    EXPECT_TRUE(testing::live_children().empty());
+    // Account changes report the lock's error instead of a success that stored nothing.
+    WideString user_name = to_wide("unlocked");
+    USER_INFO_1 user{};
+    user.usri1_name = user_name.data();
+    user.usri1_priv = USER_PRIV_USER;
+    WideString group_name = to_wide("Unlocked Group");
+    LOCALGROUP_INFO_1 group{};
+    group.lgrpi1_name = group_name.data();
+    EXPECT_EQ(NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&user), nullptr),
+              static_cast<NET_API_STATUS>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(NetLocalGroupAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&group), nullptr),
+              static_cast<NET_API_STATUS>(ERROR_ACCESS_DENIED));
     std::filesystem::remove(lock);
     UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
     EXPECT_TRUE(job.valid());
+    EXPECT_EQ(NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&user), nullptr),
+              static_cast<NET_API_STATUS>(NERR_Success));
+    EXPECT_EQ(NetLocalGroupAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&group), nullptr),
+              static_cast<NET_API_STATUS>(NERR_Success));
 }
 
 TEST_F(SimulatedFileSecurity, CallsWithoutAProgramCallerYetTakeInjectedFaults) {

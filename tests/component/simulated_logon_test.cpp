@@ -94,6 +94,27 @@ TEST_F(SimulatedLogon, ChildRunsAsTheAccountWithNoneOfItsCreatorsHandlesOrVariab
     EXPECT_TRUE(std::filesystem::is_directory(machine_ + "/C/Users/worker/AppData/Local/Temp"));
 }
 
+TEST_F(SimulatedLogon, StartWithAProfileThatCannotBeMadeFailsAndStartsNothing) {
+    const auto lock = std::filesystem::path(machine_) / ".lock";
+    std::filesystem::remove(lock);
+    std::filesystem::create_directory(lock);  // a lock file that cannot be opened
+    const std::string ran = machine_ + "/ran";
+    WideString line = *build_command_line({"/bin/sh", "-c", "touch " + ran});
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION created{};
+    EXPECT_FALSE(CreateProcessWithLogonW(to_wide(kAccount).c_str(), WIDE("."),
+                                         to_wide(kPassword).c_str(), LOGON_WITH_PROFILE,
+                                         WIDE("/bin/sh"), line.data(), 0, nullptr, nullptr,
+                                         &startup, &created));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(created.hProcess, nullptr);
+    EXPECT_EQ(created.hThread, nullptr);
+    std::filesystem::remove(lock);
+    EXPECT_TRUE(testing::live_children().empty());
+    EXPECT_FALSE(std::filesystem::exists(ran));
+}
+
 TEST_F(SimulatedLogon, ChildOfAJobMemberJoinsNoneOfItsJobs) {
     HANDLE read = nullptr, write = nullptr;
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
