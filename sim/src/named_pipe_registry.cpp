@@ -166,17 +166,12 @@ void PipeLocation::set_listening(bool listening) const {
     }
 }
 
-void PipeLocation::write_record(const PipeRecord& record) const {
+bool PipeLocation::write_record(const PipeRecord& record) const {
     nlohmann::json document;
     document["dacl"] = dacl_to_json(record.dacl);
     document["default_timeout"] = record.default_timeout;
     // Written beside and renamed, so that a client never reads half a record.
-    const std::string temporary = record_ + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << document.dump();
-    }
-    std::filesystem::rename(temporary, record_);
+    return replace_file(record_, document.dump());
 }
 
 std::optional<PipeRecord> PipeLocation::read_record() const {

@@ -69,7 +69,8 @@ class PipeLocation {
     bool available() const { return exists() && listening() && !FileLock::is_held(claim_); }
 
     void set_listening(bool listening) const;
-    void write_record(const PipeRecord& record) const;
+    // False when the record could not be stored (the host refused the file).
+    [[nodiscard]] bool write_record(const PipeRecord& record) const;
     std::optional<PipeRecord> read_record() const;
     void remove_record() const;
 

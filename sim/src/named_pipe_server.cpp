@@ -72,7 +72,9 @@ NamedPipeServer::Created NamedPipeServer::create(const std::string& key, bool fi
     if (!lock)
         return {nullptr,
                 static_cast<DWORD>(first_instance ? ERROR_ACCESS_DENIED : ERROR_PIPE_BUSY)};
-    location.write_record(record);
+    // A pipe whose record cannot be stored could not be opened by any client: no pipe at all.
+    if (!location.write_record(record))
+        return {nullptr, DWORD{1450}};  // ERROR_NO_SYSTEM_RESOURCES
     const int listener = listen_on(location.socket_name());
     if (listener < 0) {
         const DWORD error = windows_error_from_errno(errno);
