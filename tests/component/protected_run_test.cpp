@@ -15,26 +15,18 @@
 #include <chrono>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "support/path_security.h"
 #include "support/protected_machine.h"
+#include "support/text_lines.h"
 
 namespace quarvel::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 std::string json_member(const std::string& document, const std::string& key) {
     const std::regex member("\"" + key + "\":\"?([^\",}]*)");
