@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/unique_resource.h"
+#include "support/fault_row.h"
 #include "support/leak_checked_test.h"
 #include "support/tricky_text.h"
 #include "windows/channel/message_framing.h"
@@ -82,28 +83,23 @@ TEST_F(OutputRelay, MessagesOfEveryShortLengthAreReadExactlyOneAfterAnother) {
 }
 
 TEST_F(OutputRelay, FrameBodyThatCannotBeSentGivesTheChannelsFailure) {
-    const struct {
-        const char* function;
-        std::uint32_t value;
-        winsim::FaultKind kind;
-        const char* message;
-    } cases[] = {
-        {"WriteFile", 232, winsim::FaultKind::fail,
+    const testing::FaultRow rows[] = {
+        {"WriteFile", 1, 232, winsim::FaultKind::fail, "ipc_write_failed",
          "Could not write protected communication channel. Windows error 232."},
-        {"WriteFile", 0, winsim::FaultKind::quirk,
+        {"WriteFile", 1, 0, winsim::FaultKind::quirk, "ipc_write_failed",
          "Protected communication channel accepted no data."},
-        {"FlushFileBuffers", 6, winsim::FaultKind::fail,
+        {"FlushFileBuffers", 1, 6, winsim::FaultKind::fail, "ipc_write_failed",
          "Could not flush protected communication channel. Windows error 6."},
     };
-    for (const auto& c : cases) {
+    for (const auto& row : rows) {
         auto pipe = make_pipe();
         auto channel = SharedChannel::create(std::move(pipe.write));
-        winsim::inject_fault(c.function, c.value, 1, c.kind);
+        testing::arm(row);
         const auto sent = channel->send_body(R"({"type":"stdout","data":"x"})");
         winsim::clear_faults();
-        ASSERT_FALSE(sent) << c.function;
-        EXPECT_EQ(sent.error().code, "ipc_write_failed");
-        EXPECT_EQ(sent.error().message, c.message);
+        ASSERT_FALSE(sent) << row.function;
+        EXPECT_EQ(sent.error().code, row.code);
+        EXPECT_EQ(sent.error().message, row.message);
         EXPECT_EQ(sent.error().exit_code, 70);
     }
 }
