@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/unique_resource.h"
+#include "support/anonymous_pipe.h"
 #include "support/fault_row.h"
 #include "support/leak_checked_test.h"
 #include "support/tricky_text.h"
@@ -19,26 +20,14 @@
 namespace quarvel {
 namespace {
 
-struct Pipe {
-    UniqueHandle read;
-    UniqueHandle write;
-};
-
-Pipe make_pipe() {
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    EXPECT_TRUE(CreatePipe(&read, &write, nullptr, 0));
-    return {UniqueHandle(read), UniqueHandle(write)};
-}
-
 class OutputRelay : public testing::LeakCheckedTest {};
 
 TEST_F(OutputRelay, TrickyOutputArrivesAsTheDecodersTextAndNothingIsLeaked) {
     std::string output;
     for (const auto& text : testing::tricky_texts())
         output += text;
-    auto command = make_pipe();
-    auto channel = make_pipe();
+    auto command = testing::anonymous_pipe();
+    auto channel = testing::anonymous_pipe();
     Result<void> forwarded;
     std::thread forwarding(
         [&, read = std::move(command.read), write = std::move(channel.write)]() mutable {
@@ -66,7 +55,7 @@ TEST_F(OutputRelay, TrickyOutputArrivesAsTheDecodersTextAndNothingIsLeaked) {
 TEST_F(OutputRelay, MessagesOfEveryShortLengthAreReadExactlyOneAfterAnother) {
     // Short bodies are where a string's room grows past what was asked for; a reader that
     // filled the room would take the next message's first bytes.
-    auto pipe = make_pipe();
+    auto pipe = testing::anonymous_pipe();
     std::vector<std::string> bodies;
     for (std::size_t length = 1; length <= 80; ++length)
         bodies.emplace_back(length, static_cast<char>('a' + length % 26));
@@ -92,7 +81,7 @@ TEST_F(OutputRelay, FrameBodyThatCannotBeSentGivesTheChannelsFailure) {
          "Could not flush protected communication channel. Windows error 6."},
     };
     for (const auto& row : rows) {
-        auto pipe = make_pipe();
+        auto pipe = testing::anonymous_pipe();
         auto channel = SharedChannel::create(std::move(pipe.write));
         testing::arm(row);
         const auto sent = channel->send_body(R"({"type":"stdout","data":"x"})");
