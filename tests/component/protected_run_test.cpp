@@ -427,10 +427,7 @@ int exit_status_of(pid_t child) {
 
 TEST_F(ProtectedRun, RunnerKilledMidRunLeavesNoWorkerAndNoCommand) {
     write_policy();
-    const std::vector<std::string> arguments = {
-        QUARVEL_EXE, "run", "--state-dir", kStateDir, "--policy", "C:\\work\\policy.json", "--",
-        windows_form(test_program("sandboxed_command")), "wait-for", "C:\\never", "0"};
-    const pid_t runner = start_runner(arguments, -1);
+    const pid_t runner = start_runner(run_arguments({"wait-for", "C:\\never", "0"}), -1);
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (status().find("\"running\"") == std::string::npos &&
            std::chrono::steady_clock::now() < deadline)
@@ -456,10 +453,7 @@ TEST_F(ProtectedRun, OutputStreamWithoutAReaderEndsTheRunWithTheForwardingFailur
          "Could not forward command error output: "},
     };
     for (const auto& row : rows) {
-        std::vector<std::string> arguments = {
-            QUARVEL_EXE, "run", "--state-dir", kStateDir, "--policy", "C:\\work\\policy.json",
-            "--", windows_form(test_program("sandboxed_command"))};
-        arguments.insert(arguments.end(), row.command.begin(), row.command.end());
+        const auto arguments = run_arguments(row.command);
         int output[2];
         ASSERT_EQ(::pipe(output), 0);
         ::close(output[0]);  // nobody will read
