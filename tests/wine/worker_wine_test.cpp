@@ -28,21 +28,12 @@ namespace {
 
 using testing::read_all;
 
-struct SuspendedProcess {
-    UniqueHandle process;
-    UniqueHandle thread;
-};
-
 // Starts the probe program suspended, so that a test decides what happens before it runs.
-SuspendedProcess start_suspended_probe(const std::string& arguments) {
-    WideString line =
-        to_wide("\"" + testing::wine_test_program("process_probe") + "\" " + arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION created{};
-    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                               nullptr, nullptr, &startup, &created));
-    return {UniqueHandle(created.hProcess), UniqueHandle(created.hThread)};
+testing::StartedProgram start_suspended_probe(const std::string& arguments) {
+    auto started = testing::start_program(testing::wine_test_program("process_probe"), arguments,
+                                          CREATE_SUSPENDED);
+    EXPECT_TRUE(started.process) << arguments;
+    return started;
 }
 
 OwnedSid logon_sid() {
