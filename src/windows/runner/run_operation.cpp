@@ -279,14 +279,17 @@ class Runner {
         return keep_reading();
     }
     FrameOutcome handle(const frame::Stdout& output) {
-        if (auto written = write_standard_output(output.data); !written)
-            return std::unexpected(io_failure("Could not forward command output", written.error()));
-        return keep_reading();
+        return forwarded(write_standard_output(output.data), "Could not forward command output");
     }
     FrameOutcome handle(const frame::Stderr& output) {
-        if (auto written = write_standard_error(output.data); !written)
-            return std::unexpected(
-                io_failure("Could not forward command error output", written.error()));
+        return forwarded(write_standard_error(output.data),
+                         "Could not forward command error output");
+    }
+    // The command's output reached the runner's own stream, or the run ends with the I/O error.
+    static FrameOutcome forwarded(std::expected<void, std::uint32_t> written,
+                                  std::string_view context) {
+        if (!written)
+            return std::unexpected(io_failure(context, written.error()));
         return keep_reading();
     }
     FrameOutcome handle(const frame::Exited& exited) {
