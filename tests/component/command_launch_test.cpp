@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "support/anonymous_pipe.h"
 #include "support/fault_row.h"
 #include "support/host_process.h"
 #include "support/leak_checked_test.h"
@@ -162,11 +163,8 @@ TEST_F(CommandLaunch, TheCommandInheritsNoHandleOfTheWorkerButItsOwnThreeStreams
 }
 
 TEST_F(CommandLaunch, TraceWritesTheSixLaunchStagesInOrder) {
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 1 << 16));
-    UniqueHandle reader(read);
-    UniqueHandle writer(write);
+    auto [reader, writer] = testing::anonymous_pipe(1 << 16);
+    ASSERT_TRUE(reader);
     auto launched = launch_command(spec(probe({"exit", "0"})), writer.get(), true);
     ASSERT_TRUE(launched);
     writer.reset();
@@ -237,11 +235,8 @@ TEST_F(CommandLaunch, EveryFailureAfterTheProcessExistsEndsItBeforeItRuns) {
 TEST_F(CommandLaunch, ProgressThatCannotBeWrittenAfterCreationEndsTheProcess) {
     // The fourth progress write is command_created: the process exists by then.
     for (std::uint64_t stage = 1; stage <= 6; ++stage) {
-        HANDLE read = nullptr;
-        HANDLE write = nullptr;
-        ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 1 << 16));
-        UniqueHandle reader(read);
-        UniqueHandle writer(write);
+        auto [reader, writer] = testing::anonymous_pipe(1 << 16);
+        ASSERT_TRUE(reader) << stage;
         // Each frame takes two writes (length, body).
         winsim::inject_fault("WriteFile", 109, 2 * stage - 1);
         auto launched = launch_command(spec(probe({"sleep", "60000"})), writer.get(), true);

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "platform/unique_resource.h"
+#include "support/anonymous_pipe.h"
+#include "support/fault_row.h"
 #include "support/leak_checked_test.h"
 #include "support/tricky_text.h"
 #include "windows/channel/message_framing.h"
@@ -18,26 +20,14 @@
 namespace quarvel {
 namespace {
 
-struct Pipe {
-    UniqueHandle read;
-    UniqueHandle write;
-};
-
-Pipe make_pipe() {
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    EXPECT_TRUE(CreatePipe(&read, &write, nullptr, 0));
-    return {UniqueHandle(read), UniqueHandle(write)};
-}
-
 class OutputRelay : public testing::LeakCheckedTest {};
 
 TEST_F(OutputRelay, TrickyOutputArrivesAsTheDecodersTextAndNothingIsLeaked) {
     std::string output;
     for (const auto& text : testing::tricky_texts())
         output += text;
-    auto command = make_pipe();
-    auto channel = make_pipe();
+    auto command = testing::anonymous_pipe();
+    auto channel = testing::anonymous_pipe();
     Result<void> forwarded;
     std::thread forwarding(
         [&, read = std::move(command.read), write = std::move(channel.write)]() mutable {
@@ -65,7 +55,7 @@ TEST_F(OutputRelay, TrickyOutputArrivesAsTheDecodersTextAndNothingIsLeaked) {
 TEST_F(OutputRelay, MessagesOfEveryShortLengthAreReadExactlyOneAfterAnother) {
     // Short bodies are where a string's room grows past what was asked for; a reader that
     // filled the room would take the next message's first bytes.
-    auto pipe = make_pipe();
+    auto pipe = testing::anonymous_pipe();
     std::vector<std::string> bodies;
     for (std::size_t length = 1; length <= 80; ++length)
         bodies.emplace_back(length, static_cast<char>('a' + length % 26));
@@ -82,28 +72,23 @@ TEST_F(OutputRelay, MessagesOfEveryShortLengthAreReadExactlyOneAfterAnother) {
 }
 
 TEST_F(OutputRelay, FrameBodyThatCannotBeSentGivesTheChannelsFailure) {
-    const struct {
-        const char* function;
-        std::uint32_t value;
-        winsim::FaultKind kind;
-        const char* message;
-    } cases[] = {
-        {"WriteFile", 232, winsim::FaultKind::fail,
+    const testing::FaultRow rows[] = {
+        {"WriteFile", 1, 232, winsim::FaultKind::fail, "ipc_write_failed",
          "Could not write protected communication channel. Windows error 232."},
-        {"WriteFile", 0, winsim::FaultKind::quirk,
+        {"WriteFile", 1, 0, winsim::FaultKind::quirk, "ipc_write_failed",
          "Protected communication channel accepted no data."},
-        {"FlushFileBuffers", 6, winsim::FaultKind::fail,
+        {"FlushFileBuffers", 1, 6, winsim::FaultKind::fail, "ipc_write_failed",
          "Could not flush protected communication channel. Windows error 6."},
     };
-    for (const auto& c : cases) {
-        auto pipe = make_pipe();
+    for (const auto& row : rows) {
+        auto pipe = testing::anonymous_pipe();
         auto channel = SharedChannel::create(std::move(pipe.write));
-        winsim::inject_fault(c.function, c.value, 1, c.kind);
+        testing::arm(row);
         const auto sent = channel->send_body(R"({"type":"stdout","data":"x"})");
         winsim::clear_faults();
-        ASSERT_FALSE(sent) << c.function;
-        EXPECT_EQ(sent.error().code, "ipc_write_failed");
-        EXPECT_EQ(sent.error().message, c.message);
+        ASSERT_FALSE(sent) << row.function;
+        EXPECT_EQ(sent.error().code, row.code);
+        EXPECT_EQ(sent.error().message, row.message);
         EXPECT_EQ(sent.error().exit_code, 70);
     }
 }

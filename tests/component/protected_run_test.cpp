@@ -15,26 +15,18 @@
 #include <chrono>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "support/path_security.h"
 #include "support/protected_machine.h"
+#include "support/text_lines.h"
 
 namespace quarvel::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 std::string json_member(const std::string& document, const std::string& key) {
     const std::regex member("\"" + key + "\":\"?([^\",}]*)");
@@ -367,6 +359,8 @@ TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBe
          "Could not locate native helper: Access is denied. (os error 5)", 74},
         {"run/CreateProcessWithLogonW:1:1326", "worker_start_failed",
          "Could not create suspended protected command worker. Windows error 1326.", 70},
+        {"run/CreateProcessWithLogonW:1:1:quirk", "worker_start_failed",
+         "Could not open protected command worker.", 70},
         {"run/CreateProcessWithLogonW:1:2:quirk", "worker_start_failed",
          "Could not open protected command worker thread.", 70},
         {"run/CreateJobObjectW:1:8", "job_create_failed", "Could not create process job. Windows error 8.",
@@ -402,18 +396,19 @@ TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBe
     }
 }
 
-// Starts the runner with its standard output on `output` (closed in the child when -1) and
-// standard error discarded; returns its pid.
-pid_t start_runner(const std::vector<std::string>& arguments, int output) {
+// Starts the runner with `stream` (its standard output or standard error) on `output`, closed
+// in the child when -1, and its other streams discarded; returns its pid.
+pid_t start_runner(const std::vector<std::string>& arguments, int output,
+                   int stream = STDOUT_FILENO) {
     const pid_t child = ::fork();
     if (child == 0) {
         const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 2);
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, stream == STDOUT_FILENO ? STDERR_FILENO : STDOUT_FILENO);
         if (output >= 0)
-            ::dup2(output, 1);
+            ::dup2(output, stream);
         else
-            ::close(1);
+            ::close(stream);
         std::vector<char*> argv;
         for (const auto& argument : arguments)
             argv.push_back(const_cast<char*>(argument.c_str()));
@@ -432,10 +427,7 @@ int exit_status_of(pid_t child) {
 
 TEST_F(ProtectedRun, RunnerKilledMidRunLeavesNoWorkerAndNoCommand) {
     write_policy();
-    const std::vector<std::string> arguments = {
-        QUARVEL_EXE, "run", "--state-dir", kStateDir, "--policy", "C:\\work\\policy.json", "--",
-        windows_form(test_program("sandboxed_command")), "wait-for", "C:\\never", "0"};
-    const pid_t runner = start_runner(arguments, -1);
+    const pid_t runner = start_runner(run_arguments({"wait-for", "C:\\never", "0"}), -1);
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (status().find("\"running\"") == std::string::npos &&
            std::chrono::steady_clock::now() < deadline)
@@ -449,27 +441,35 @@ TEST_F(ProtectedRun, RunnerKilledMidRunLeavesNoWorkerAndNoCommand) {
     expect_nothing_left_running();
 }
 
-TEST_F(ProtectedRun, StandardOutputWithoutAReaderEndsTheRunWithTheForwardingFailure) {
+TEST_F(ProtectedRun, OutputStreamWithoutAReaderEndsTheRunWithTheForwardingFailure) {
     write_policy();
-    int output[2];
-    ASSERT_EQ(::pipe(output), 0);
-    ::close(output[0]);  // nobody will read
-    const std::vector<std::string> arguments = {
-        QUARVEL_EXE, "run", "--state-dir", kStateDir, "--policy", "C:\\work\\policy.json", "--",
-        windows_form(test_program("sandboxed_command")), "utf8", "4"};
-    const pid_t runner = start_runner(arguments, output[1]);
-    ::close(output[1]);
-    EXPECT_EQ(exit_status_of(runner), 74);
-    EXPECT_EQ(json_member(status(), "code"), "io_error");
-    EXPECT_EQ(json_member(status(), "message").rfind("Could not forward command output: ", 0), 0u)
-        << status();
-    expect_only_group_entries("C:\\work\\project", 0x001301BF);
-    expect_nothing_left_running();
+    const struct {
+        int stream;
+        std::vector<std::string> command;
+        const char* message;  // starts with
+    } rows[] = {
+        {STDOUT_FILENO, {"utf8", "4"}, "Could not forward command output: "},
+        {STDERR_FILENO, {"streams", "", "to standard error", "0"},
+         "Could not forward command error output: "},
+    };
+    for (const auto& row : rows) {
+        const auto arguments = run_arguments(row.command);
+        int output[2];
+        ASSERT_EQ(::pipe(output), 0);
+        ::close(output[0]);  // nobody will read
+        const pid_t runner = start_runner(arguments, output[1], row.stream);
+        ::close(output[1]);
+        EXPECT_EQ(exit_status_of(runner), 74) << row.message;
+        EXPECT_EQ(json_member(status(), "code"), "io_error") << row.message;
+        EXPECT_EQ(json_member(status(), "message").rfind(row.message, 0), 0u) << status();
+        expect_only_group_entries("C:\\work\\project", 0x001301BF);
+        expect_nothing_left_running();
 
-    // Without any standard output at all the output is dropped and the run goes on.
-    const pid_t without = start_runner(arguments, -1);
-    EXPECT_EQ(exit_status_of(without), 0);
-    EXPECT_EQ(json_member(status(), "state"), "completed");
+        // Without that stream at all the output is dropped and the run goes on.
+        const pid_t without = start_runner(arguments, -1, row.stream);
+        EXPECT_EQ(exit_status_of(without), 0) << row.message;
+        EXPECT_EQ(json_member(status(), "state"), "completed") << row.message;
+    }
 }
 
 TEST_F(ProtectedRun, EightRunsAtOnceEachGetTheirOwnOutcome) {

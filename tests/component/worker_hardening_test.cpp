@@ -7,6 +7,7 @@
 #include <winsim/testing.h>
 
 #include "support/allocation_faults.h"
+#include "support/anonymous_pipe.h"
 #include "support/fault_row.h"
 #include "support/leak_checked_test.h"
 #include "windows/process/forwarding_thread.h"
@@ -20,21 +21,16 @@ class WorkerHardening : public testing::LeakCheckedTest {};
 TEST_F(WorkerHardening, AForwardingThreadThatCannotStartIsAFailureThatReleasesWhatItWasGiven) {
     // The first allocation holds the thread's outcome, the second the thread's own state.
     for (const std::size_t nth : {1u, 2u}) {
-        HANDLE output_read = nullptr;
-        HANDLE output_write = nullptr;
-        HANDLE channel_read = nullptr;
-        HANDLE channel_write = nullptr;
-        ASSERT_TRUE(CreatePipe(&output_read, &output_write, nullptr, 0));
-        ASSERT_TRUE(CreatePipe(&channel_read, &channel_write, nullptr, 0));
-        UniqueHandle writer(output_write);
-        UniqueHandle channel_reader(channel_read);
-        auto channel = SharedChannel::create(UniqueHandle(channel_write));
+        auto output = testing::anonymous_pipe();
+        auto channel_pipe = testing::anonymous_pipe();
+        ASSERT_TRUE(output.read && channel_pipe.write) << nth;
+        auto channel = SharedChannel::create(std::move(channel_pipe.write));
         const auto handles = winsim::open_handle_count();
 
         std::optional<Result<ForwardingThread>> started;
         {
             testing::FailingAllocation failing(nth);
-            started.emplace(ForwardingThread::start(UniqueHandle(output_read), channel,
+            started.emplace(ForwardingThread::start(std::move(output.read), channel,
                                                     OutputStream::standard_output));
             EXPECT_TRUE(failing.hit()) << nth;
         }

@@ -7,6 +7,7 @@
 
 #include "support/host_process.h"
 #include "support/leak_checked_test.h"
+#include "support/started_program.h"
 #include "windows/process/command_job.h"
 #include "windows/runner/worker_launch.h"
 
@@ -19,17 +20,13 @@ class WorkerSupervision : public testing::LeakCheckedTest {
   protected:
     // The test command in a kill-on-close job, running.
     LaunchedWorker start(const std::string& arguments) {
-        WideString line = to_wide("\"" + testing::test_program("sandboxed_command") + "\" " + arguments);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION created{};
-        EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                                   nullptr, nullptr, &startup, &created));
-        UniqueHandle thread(created.hThread);
-        LaunchedWorker worker{UniqueHandle(created.hProcess), create_command_job().value()};
+        auto started = testing::start_program(testing::test_program("sandboxed_command"),
+                                              arguments, CREATE_SUSPENDED);
+        EXPECT_TRUE(started.process) << arguments;
+        LaunchedWorker worker{std::move(started.process), create_command_job().value()};
         EXPECT_TRUE(assign_to_job(worker.job.get(), worker.process.get()));
-        EXPECT_NE(ResumeThread(thread.get()), static_cast<DWORD>(-1));
-        pid_ = static_cast<pid_t>(created.dwProcessId);
+        EXPECT_NE(ResumeThread(started.thread.get()), static_cast<DWORD>(-1));
+        pid_ = static_cast<pid_t>(GetProcessId(worker.process.get()));
         return worker;
     }
     pid_t pid_ = 0;

@@ -7,6 +7,7 @@
 
 #include "platform/win32.h"
 #include "support/failure_catalogue.h"
+#include "support/text_lines.h"
 
 namespace quarvel::testing {
 namespace {
@@ -182,14 +183,6 @@ const Ignorable* ignorable(const Injection& injection, std::string_view scope) {
 // ---------------------------------------------------------------- reading what was reported
 bool is_trace_line(std::string_view line) {
     return line.starts_with("Quarvel native trace: ");
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 struct ErrorLine {

@@ -164,15 +164,6 @@ std::string read_text(const std::string& path) {
     return text;
 }
 
-std::string read_pipe(HANDLE read_end) {
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        text.append(buffer, got);
-    return text;
-}
-
 void use_machine(const std::string& machine, const std::string& template_machine) {
     if (template_machine.empty())
         std::filesystem::create_directories(machine);

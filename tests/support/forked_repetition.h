@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32.h"
-
 namespace quarvel::testing {
 
 // Runs body(0) ... body(count - 1), each in a child forked from this process, at most
@@ -44,8 +42,6 @@ void report_leftovers(const std::string& machine, const std::string& status_host
 nlohmann::json foreign_sid_entries(const std::vector<std::string>& windows_paths,
                                    const std::string& machine_sid_prefix);
 std::string read_text(const std::string& path);
-// Everything a pipe's read end delivers until its writers are gone.
-std::string read_pipe(HANDLE read_end);
 
 // Handles, LocalAlloc blocks, COM objects and BSTRs of this process, to compare before and after.
 struct ResourceCounts {

@@ -76,14 +76,21 @@ class ProtectedMachine : public ::testing::Test {
             << R"("status_file":"C:\\work\\status.json")" << extra_members << "}";
     }
 
+    // The command line, program first, of `run` of the test's protected command program with
+    // these arguments, for tests that start the runner themselves.
+    static std::vector<std::string> run_arguments(
+        const std::vector<std::string>& command_arguments) {
+        std::vector<std::string> arguments = {QUARVEL_EXE, "run",  "--state-dir", kStateDir,
+                                              "--policy",  "C:\\work\\policy.json", "--"};
+        arguments.push_back(windows_form(test_program("sandboxed_command")));
+        arguments.insert(arguments.end(), command_arguments.begin(), command_arguments.end());
+        return arguments;
+    }
+
     // `run` of the test's protected command program with these arguments.
     ProcessOutcome run(const std::vector<std::string>& command_arguments,
                        const ProcessOptions& options = {}) const {
-        std::vector<std::string> arguments = {"run", "--state-dir", kStateDir, "--policy",
-                                              "C:\\work\\policy.json", "--"};
-        arguments.push_back(windows_form(test_program("sandboxed_command")));
-        arguments.insert(arguments.end(), command_arguments.begin(), command_arguments.end());
-        return program(arguments, options);
+        return run_process(run_arguments(command_arguments), options);
     }
 
     std::string status() const { return contents(host(kStatusFile)); }

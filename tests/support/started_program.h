@@ -41,13 +41,16 @@ inline std::string read_all(HANDLE handle) {
     return text;
 }
 
-// `program` is the path of the executable; the arguments are appended as given.
-inline StartedProgram start_program(const std::string& program, const std::string& arguments) {
+// `program` is the path of the executable; the arguments are appended as given. `flags` are
+// the creation flags (CREATE_SUSPENDED for a test that decides what happens before it runs).
+// Both handles are empty when the process cannot be created.
+inline StartedProgram start_program(const std::string& program, const std::string& arguments,
+                                    DWORD flags = 0) {
     WideString line = to_wide("\"" + program + "\" " + arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION created{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
                         &startup, &created))
         return {};
     return {UniqueHandle(created.hProcess), UniqueHandle(created.hThread)};

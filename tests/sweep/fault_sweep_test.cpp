@@ -27,6 +27,7 @@
 #include "support/fault_sweep.h"
 #include "support/forked_repetition.h"
 #include "support/host_process.h"
+#include "support/started_program.h"
 #include "windows/process/command_launch.h"
 
 namespace quarvel {
@@ -265,8 +266,8 @@ json launch_repetition(const std::string& dir, const std::optional<Injection>& i
         // What follows is the test's own reading, not the launch's.
         ::unsetenv("WINSIM_CALL_LOG");
         winsim::clear_faults();
-        const std::string out = testing::read_pipe(output.get());
-        const std::string err = testing::read_pipe(error.get());
+        const std::string out = testing::read_all(output.get());
+        const std::string err = testing::read_all(error.get());
         report["exit_code"] =
             exit_code ? static_cast<int>(*exit_code) : exit_code.error().exit_code;
         report["stdout"] = out;

@@ -11,23 +11,12 @@
 #include <vector>
 
 #include "platform/unique_resource.h"
+#include "support/anonymous_pipe.h"
 #include "windows/channel/message_framing.h"
 #include "windows/process/output_forwarding.h"
 
 namespace quarvel {
 namespace {
-
-struct Pipe {
-    UniqueHandle read;
-    UniqueHandle write;
-};
-
-Pipe make_pipe(DWORD size = 0) {
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    EXPECT_TRUE(CreatePipe(&read, &write, nullptr, size));
-    return {UniqueHandle(read), UniqueHandle(write)};
-}
 
 void write_all(HANDLE handle, const std::string& bytes) {
     std::size_t done = 0;
@@ -48,8 +37,8 @@ struct Forwarded {
 // frames that arrive on the channel until the channel's writer is gone.
 Forwarded forward(const std::function<void(HANDLE)>& feed,
                   OutputStream stream = OutputStream::standard_output) {
-    auto output = make_pipe();
-    auto channel_pipe = make_pipe();
+    auto output = testing::anonymous_pipe();
+    auto channel_pipe = testing::anonymous_pipe();
     auto channel = SharedChannel::create(std::move(channel_pipe.write));
     Forwarded forwarded{Result<void>{}, {}};
     std::thread forwarding([&, read = std::move(output.read)]() mutable {
@@ -129,8 +118,8 @@ TEST(OutputForwarding, InvalidBytesArriveAsReplacementCharacters) {
 }
 
 TEST(OutputForwarding, FrameThatCannotBeWrittenEndsForwardingWithThatFailure) {
-    auto output = make_pipe();
-    auto channel_pipe = make_pipe();
+    auto output = testing::anonymous_pipe();
+    auto channel_pipe = testing::anonymous_pipe();
     channel_pipe.read.reset();  // the runner is gone
     write_all(output.write.get(), "data");
     output.write.reset();

@@ -28,21 +28,12 @@ namespace {
 
 using testing::read_all;
 
-struct SuspendedProcess {
-    UniqueHandle process;
-    UniqueHandle thread;
-};
-
 // Starts the probe program suspended, so that a test decides what happens before it runs.
-SuspendedProcess start_suspended_probe(const std::string& arguments) {
-    WideString line =
-        to_wide("\"" + testing::wine_test_program("process_probe") + "\" " + arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION created{};
-    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                               nullptr, nullptr, &startup, &created));
-    return {UniqueHandle(created.hProcess), UniqueHandle(created.hThread)};
+testing::StartedProgram start_suspended_probe(const std::string& arguments) {
+    auto started = testing::start_program(testing::wine_test_program("process_probe"), arguments,
+                                          CREATE_SUSPENDED);
+    EXPECT_TRUE(started.process) << arguments;
+    return started;
 }
 
 OwnedSid logon_sid() {
@@ -137,16 +128,10 @@ TEST(WorkerUnderWine, WorkerSendsItsFramesUpToTheFirstMissingCall) {
     const std::string user = testing::current_user_sid();
     auto pipe = create_protected_pipe(user, user);
     ASSERT_TRUE(pipe) << pipe.error().message;
-    const std::string exe = testing::wine_test_program("quarvel-sandbox-windows");
-    WideString line = to_wide("\"" + exe + "\" __worker --pipe " + pipe->name);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION created{};
-    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &created));
-    UniqueHandle worker(created.hProcess);
-    UniqueHandle thread(created.hThread);
-    ASSERT_TRUE(accept_worker(pipe->handle.get(), worker.get()));
+    const auto worker = testing::start_program(
+        testing::wine_test_program("quarvel-sandbox-windows"), "__worker --pipe " + pipe->name);
+    ASSERT_TRUE(worker.process);
+    ASSERT_TRUE(accept_worker(pipe->handle.get(), worker.process.get()));
 
     WorkerRequest request;
     request.policy.cwd = to_wide("C:\\windows");
@@ -174,7 +159,7 @@ TEST(WorkerUnderWine, WorkerSendsItsFramesUpToTheFirstMissingCall) {
     if (const auto* failed = std::get_if<frame::Failed>(&frames.back()))
         std::printf("worker under Wine ended with %s: %s\n", failed->code.c_str(),
                     failed->message.c_str());
-    EXPECT_NE(testing::wait_for_exit_code(worker.get()), 0xFFFFFFFFu);
+    EXPECT_NE(testing::wait_for_exit_code(worker.process.get()), 0xFFFFFFFFu);
 }
 
 }  // namespace

@@ -60,14 +60,6 @@ auto parsed(std::string_view body, Parse parse)
     return std::move(*document);
 }
 
-template <class Document>
-Result<Document> read_parsed(HANDLE pipe) {
-    auto body = read_message_body(pipe);
-    if (!body)
-        return std::unexpected(std::move(body.error()));
-    return parse_message<Document>(*body);
-}
-
 }  // namespace
 
 Result<void> write_message_body(HANDLE pipe, std::string_view body) {
@@ -126,16 +118,6 @@ Result<WorkerFrame> parse_message<WorkerFrame>(std::string_view body) {
 template <>
 Result<WorkerRequest> parse_message<WorkerRequest>(std::string_view body) {
     return parsed(body, parse_worker_request);
-}
-
-template <>
-Result<WorkerFrame> read_message<WorkerFrame>(HANDLE pipe) {
-    return read_parsed<WorkerFrame>(pipe);
-}
-
-template <>
-Result<WorkerRequest> read_message<WorkerRequest>(HANDLE pipe) {
-    return read_parsed<WorkerRequest>(pipe);
 }
 
 }  // namespace quarvel

@@ -46,11 +46,11 @@ Result<WorkerRequest> parse_message<WorkerRequest>(std::string_view body);
 
 // Receives one message and parses it as `Document` (read_message_body, then parse_message).
 template <class Document>
-Result<Document> read_message(HANDLE pipe);
-
-template <>
-Result<WorkerFrame> read_message<WorkerFrame>(HANDLE pipe);
-template <>
-Result<WorkerRequest> read_message<WorkerRequest>(HANDLE pipe);
+Result<Document> read_message(HANDLE pipe) {
+    auto body = read_message_body(pipe);
+    if (!body)
+        return std::unexpected(std::move(body.error()));
+    return parse_message<Document>(*body);
+}
 
 }  // namespace quarvel

@@ -14,27 +14,28 @@ std::string_view frame_head(OutputStream stream) {
     return stream == OutputStream::standard_output ? kStdoutFrameHead : kStderrFrameHead;
 }
 
-// The end of the stream: a character still held back can no longer complete.
-std::string last_frame_body(OutputStream stream, Utf8Stream& decoder) {
-    const std::string rest = decoder.finish();
-    if (rest.empty())
-        return {};
+// The frame body around the text `fill` appends to it escaped; empty when it appended nothing
+// (no frame is sent for no output).
+template <class Fill>
+std::string frame_body(OutputStream stream, Fill fill) {
     std::string body(frame_head(stream));
-    append_json_escaped(body, rest);
+    fill(body);
+    if (body.size() == frame_head(stream).size())
+        return {};
     body += kOutputFrameTail;
     return body;
+}
+
+// The end of the stream: a character still held back can no longer complete.
+std::string last_frame_body(OutputStream stream, Utf8Stream& decoder) {
+    return frame_body(stream, [&](std::string& out) { append_json_escaped(out, decoder.finish()); });
 }
 
 }  // namespace
 
 std::string output_frame_body(OutputStream stream, Utf8Stream& decoder, std::string_view piece) {
     // The decoded text goes into the body escaped, with no text of its own in between.
-    std::string body(frame_head(stream));
-    decoder.decode_escaped(piece, body);
-    if (body.size() == frame_head(stream).size())
-        return {};
-    body += kOutputFrameTail;
-    return body;
+    return frame_body(stream, [&](std::string& out) { decoder.decode_escaped(piece, out); });
 }
 
 Result<void> forward_output(UniqueHandle read_end, std::shared_ptr<SharedChannel> channel,

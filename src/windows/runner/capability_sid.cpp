@@ -19,13 +19,11 @@ Result<std::string> capability_sid_from_hex(std::string_view hex_digits) {
         std::uint32_t number = 0;
         const auto [end, error] =
             std::from_chars(digits.data(), digits.data() + digits.size(), number, 16);
-        if (error != std::errc() || end != digits.data() + digits.size() || digits.empty()) {
-            const std::string reason = error == std::errc::result_out_of_range
-                                           ? "number too large to fit in target type"
-                                           : "invalid digit found in string";
-            return std::unexpected(
-                fixed_failure("capability_sid_failed", reason, exit_code::internal));
-        }
+        // Eight hexadecimal digits always fit in 32 bits: only a digit can be wrong.
+        if (error != std::errc() || end != digits.data() + digits.size() || digits.empty())
+            return std::unexpected(fixed_failure("capability_sid_failed",
+                                                 "invalid digit found in string",
+                                                 exit_code::internal));
         sid += '-';
         sid += std::to_string(number);
     }

@@ -45,6 +45,16 @@ Failure location_failure(std::string_view message) {
     return fixed_failure("invalid_request", message, exit_code::invalid_request);
 }
 
+// The first of `roots` that does not exist, as "<which> location does not exist: <root>.".
+Result<void> check_roots(const std::vector<WideString>& roots, std::string_view which) {
+    for (const auto& root : roots)
+        if (!exists(root))
+            return std::unexpected(formatted_failure("invalid_request", exit_code::invalid_request,
+                                                     which, " location does not exist: ",
+                                                     narrow_lossy(root), "."));
+    return {};
+}
+
 // Everything a location check refuses, before any access list is changed.
 Result<void> check_locations(const SandboxPolicy& policy) {
     if (!is_existing_directory(policy.cwd))
@@ -52,17 +62,9 @@ Result<void> check_locations(const SandboxPolicy& policy) {
     if (!is_existing_directory(policy.runtime_dir))
         return std::unexpected(
             location_failure("Policy runtime_dir must be an existing directory."));
-    for (const auto& root : policy.writable_roots)
-        if (!exists(root))
-            return std::unexpected(formatted_failure("invalid_request", exit_code::invalid_request,
-                                                     "Writable location does not exist: ",
-                                                     narrow_lossy(root), "."));
-    for (const auto& root : policy.readable_roots)
-        if (!exists(root))
-            return std::unexpected(formatted_failure("invalid_request", exit_code::invalid_request,
-                                                     "Readable location does not exist: ",
-                                                     narrow_lossy(root), "."));
-    return {};
+    if (auto writable = check_roots(policy.writable_roots, "Writable"); !writable)
+        return writable;
+    return check_roots(policy.readable_roots, "Readable");
 }
 
 Result<WideString> resolve_location(const WideString& path, std::string_view which) {
@@ -277,14 +279,17 @@ class Runner {
         return keep_reading();
     }
     FrameOutcome handle(const frame::Stdout& output) {
-        if (auto written = write_standard_output(output.data); !written)
-            return std::unexpected(io_failure("Could not forward command output", written.error()));
-        return keep_reading();
+        return forwarded(write_standard_output(output.data), "Could not forward command output");
     }
     FrameOutcome handle(const frame::Stderr& output) {
-        if (auto written = write_standard_error(output.data); !written)
-            return std::unexpected(
-                io_failure("Could not forward command error output", written.error()));
+        return forwarded(write_standard_error(output.data),
+                         "Could not forward command error output");
+    }
+    // The command's output reached the runner's own stream, or the run ends with the I/O error.
+    static FrameOutcome forwarded(std::expected<void, std::uint32_t> written,
+                                  std::string_view context) {
+        if (!written)
+            return std::unexpected(io_failure(context, written.error()));
         return keep_reading();
     }
     FrameOutcome handle(const frame::Exited& exited) {

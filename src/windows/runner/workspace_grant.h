@@ -22,7 +22,6 @@ class WorkspaceGrant {
     PSID capability() const { return capability_.get(); }
     // A canonical path on which the capability SID is about to be granted.
     void record(WideString canonical_path) { paths_.push_back(std::move(canonical_path)); }
-    const std::vector<WideString>& paths() const { return paths_; }
     bool released() const { return released_; }
 
     // Under the access lock (taken again, which the owning thread may while it holds it),
