@@ -130,7 +130,9 @@ BOOL WaitNamedPipeW(LPCWSTR name, DWORD timeout) {
 }
 
 BOOL GetNamedPipeClientProcessId(HANDLE pipe, PULONG client_process_id) {
-    WINSIM_FAIL_IF_INJECTED("GetNamedPipeClientProcessId");
+    const auto fault = winsim::take_fault("GetNamedPipeClientProcessId");
+    if (fault && fault->kind == winsim::FaultKind::fail)
+        return winsim::fail(fault->value);
     const auto end = winsim::object_as<winsim::NamedPipeEnd>(pipe);
     if (!end) {
         return winsim::fail(winsim::object_from_handle(pipe) ? ERROR_NOT_SUPPORTED
@@ -139,6 +141,10 @@ BOOL GetNamedPipeClientProcessId(HANDLE pipe, PULONG client_process_id) {
     DWORD process_id = 0;
     if (const DWORD error = end->client_process_id(process_id); error != 0)
         return winsim::fail(error);
+    // The quirk: the client is another process than the one that meant to connect, the one
+    // whose id the fault gives (a process that opened the pipe first).
+    if (fault)
+        process_id = fault->value;
     if (client_process_id != nullptr)
         *client_process_id = process_id;
     return TRUE;

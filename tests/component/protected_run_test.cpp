@@ -373,6 +373,8 @@ TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBe
          "Could not resume protected command worker after job assignment. Windows error 5.", 70},
         {"run/GetNamedPipeClientProcessId:1:5", "worker_start_failed",
          "Could not identify protected command worker. Windows error 5.", 70},
+        {"run/GetNamedPipeClientProcessId:1:4:quirk", "worker_start_failed",
+         "Protected communication channel was opened by another process.", 70},
         {"__worker/CreateProcessAsUserW:1:5", "process_create_failed",
          "Could not create suspended protected command. Windows error 5.", 70},
     };

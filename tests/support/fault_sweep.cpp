@@ -97,6 +97,7 @@ std::vector<std::uint32_t> quirk_values(const std::string& site) {
         {"CoCreateInstance", {0}},  // S_OK with a null object
         {"INetFwPolicy2::get_Rules", {0}},
         {"INetFwRules::Item", {0}},
+        {"GetNamedPipeClientProcessId", {4}},  // another process's id (4: System)
     };
     if (site == "WaitForSingleObject@Mutant")
         return {WAIT_ABANDONED, WAIT_TIMEOUT};
