@@ -13,6 +13,7 @@
 #include "platform/unique_resource.h"
 #include "platform/wide_text.h"
 #include "platform/win32.h"
+#include "support/anonymous_pipe.h"
 #include "support/host_process.h"
 #include "support/leak_checked_test.h"
 
@@ -30,17 +31,12 @@ struct Child {
 };
 
 Child start_child(const std::string& command_line, DWORD flags = 0) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    EXPECT_TRUE(CreatePipe(&read, &write, &inheritable, 0));
-    UniqueHandle read_end(read);
-    UniqueHandle write_end(write);
-    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    auto [read_end, write_end] = testing::anonymous_pipe(0, true);
+    SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write;
+    startup.hStdOutput = write_end.get();
     WideString line = to_wide(command_line);
     PROCESS_INFORMATION info{};
     EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr,

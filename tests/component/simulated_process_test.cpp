@@ -11,12 +11,16 @@
 #include "platform/unique_resource.h"
 #include "platform/wide_text.h"
 #include "platform/win32.h"
+#include "support/anonymous_pipe.h"
 #include "support/host_process.h"
 #include "support/leak_checked_test.h"
+#include "support/started_program.h"
 
 namespace quarvel {
 namespace {
 
+using testing::anonymous_pipe;
+using testing::read_all;
 using testing::test_program;
 using testing::windows_form;
 
@@ -25,28 +29,6 @@ struct Started {
     UniqueHandle thread;
     DWORD pid = 0;
 };
-
-struct Pipe {
-    UniqueHandle read;
-    UniqueHandle write;
-};
-
-Pipe make_pipe(bool inheritable) {
-    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, inheritable};
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    EXPECT_TRUE(CreatePipe(&read, &write, &attributes, 0));
-    return {UniqueHandle(read), UniqueHandle(write)};
-}
-
-std::string read_to_end(HANDLE handle) {
-    std::string text;
-    char buffer[512];
-    DWORD got = 0;
-    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        text.append(buffer, got);
-    return text;
-}
 
 std::string probe_command(const std::string& arguments) {
     // Appended, not prefixed with operator+ (a -Wrestrict false positive of GCC 12 at -O3).
@@ -139,7 +121,7 @@ TEST_F(SimulatedProcess, SuspendedChildWhoseHandlesAreAllClosedDoesNotRun) {
 }
 
 TEST_F(SimulatedProcess, ChildReceivesItsCommandLineExactly) {
-    auto output = make_pipe(true);
+    auto output = anonymous_pipe(0, true);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -148,13 +130,13 @@ TEST_F(SimulatedProcess, ChildReceivesItsCommandLineExactly) {
         probe_command("command-line  a\\\\\"b \"c d\" \xC3\xA9\xF0\x9D\x84\x9E ");
     auto child = start(line, 0, &startup, TRUE);
     output.write.reset();
-    EXPECT_EQ(read_to_end(output.read.get()), line);
+    EXPECT_EQ(read_all(output.read.get()), line);
     EXPECT_EQ(exit_code_after_wait(child.process.get()), 0u);
 }
 
 TEST_F(SimulatedProcess, StandardHandlesConnectTheChildToPipes) {
-    auto input = make_pipe(true);
-    auto output = make_pipe(true);
+    auto input = anonymous_pipe(0, true);
+    auto output = anonymous_pipe(0, true);
     SetHandleInformation(input.write.get(), HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(output.read.get(), HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup{};
@@ -170,13 +152,13 @@ TEST_F(SimulatedProcess, StandardHandlesConnectTheChildToPipes) {
     ASSERT_TRUE(WriteFile(input.write.get(), "hello", 5, &written, nullptr));
     input.write.reset();
     // End of file arrives only if no process kept a copy of the write ends.
-    EXPECT_EQ(read_to_end(output.read.get()), "hello");
+    EXPECT_EQ(read_all(output.read.get()), "hello");
     EXPECT_EQ(exit_code_after_wait(child.process.get()), 0u);
 }
 
 TEST_F(SimulatedProcess, StandardHandlesGivenToTheChildStayInheritableThere) {
     // Inherited handles keep their attribute; the standard handles given are inherited ones.
-    auto output = make_pipe(true);
+    auto output = anonymous_pipe(0, true);
     SetHandleInformation(output.read.get(), HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -184,13 +166,13 @@ TEST_F(SimulatedProcess, StandardHandlesGivenToTheChildStayInheritableThere) {
     startup.hStdOutput = output.write.get();
     auto child = start(probe_command("standard-flags"), 0, &startup, TRUE);
     output.write.reset();
-    EXPECT_EQ(read_to_end(output.read.get()), "-1-");
+    EXPECT_EQ(read_all(output.read.get()), "-1-");
     EXPECT_EQ(exit_code_after_wait(child.process.get()), 0u);
 }
 
 TEST_F(SimulatedProcess, StandardHandleThatIsNotInheritableDoesNotReachTheChild) {
     for (const bool inherit_handles : {false, true}) {
-        auto output = make_pipe(inherit_handles);
+        auto output = anonymous_pipe(0, inherit_handles);
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
@@ -198,7 +180,7 @@ TEST_F(SimulatedProcess, StandardHandleThatIsNotInheritableDoesNotReachTheChild)
         // Either the handle is not inheritable, or inheritance is off.
         auto child = start(probe_command("command-line"), 0, &startup, !inherit_handles);
         output.write.reset();
-        EXPECT_EQ(read_to_end(output.read.get()), "");
+        EXPECT_EQ(read_all(output.read.get()), "");
         EXPECT_EQ(exit_code_after_wait(child.process.get()), 4u);
     }
 }
@@ -217,7 +199,7 @@ TEST_F(SimulatedProcess, InheritableHandleKeepsItsValueInTheChild) {
         {true, true, TRUE, 3, ""},
     };
     for (const auto& c : cases) {
-        auto pipe = make_pipe(c.inheritable);
+        auto pipe = anonymous_pipe(0, c.inheritable);
         SetHandleInformation(pipe.read.get(), HANDLE_FLAG_INHERIT, 0);
         if (c.cleared_afterwards)
             SetHandleInformation(pipe.write.get(), HANDLE_FLAG_INHERIT, 0);
@@ -231,7 +213,7 @@ TEST_F(SimulatedProcess, InheritableHandleKeepsItsValueInTheChild) {
         auto child = start(probe_command(std::string("write-handle ") + value + " hi"), 0, nullptr,
                            c.inherit_handles);
         pipe.write.reset();
-        EXPECT_EQ(read_to_end(pipe.read.get()), c.expected_text);
+        EXPECT_EQ(read_all(pipe.read.get()), c.expected_text);
         EXPECT_EQ(exit_code_after_wait(child.process.get()), c.expected_exit);
     }
 }
@@ -248,14 +230,14 @@ TEST_F(SimulatedProcess, ProgramAndDirectoryMayBeWindowsOrHostPaths) {
         {"sh", WIDE("c:/work area/"), machine_ + "/C/work area"},
     };
     for (const auto& c : cases) {
-        auto output = make_pipe(true);
+        auto output = anonymous_pipe(0, true);
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = output.write.get();
         auto child = start(c.program + " -c pwd", 0, &startup, TRUE, c.directory);
         output.write.reset();
-        EXPECT_EQ(read_to_end(output.read.get()), c.expected + "\n") << c.program;
+        EXPECT_EQ(read_all(output.read.get()), c.expected + "\n") << c.program;
         EXPECT_EQ(exit_code_after_wait(child.process.get()), 0u);
     }
 }
@@ -316,7 +298,7 @@ TEST_F(SimulatedProcess, QuirksHandBackNullHandles) {
 }
 
 TEST_F(SimulatedProcess, WaitingOnSomethingThatIsNoProcessFails) {
-    auto pipe = make_pipe(false);
+    auto pipe = anonymous_pipe(0, false);
     EXPECT_EQ(WaitForSingleObject(pipe.read.get(), 0), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     DWORD code = 0;

@@ -13,8 +13,10 @@
 #include "platform/unique_resource.h"
 #include "platform/wide_text.h"
 #include "platform/win32.h"
+#include "support/anonymous_pipe.h"
 #include "support/host_process.h"
 #include "support/leak_checked_test.h"
+#include "support/started_program.h"
 
 namespace quarvel {
 namespace {
@@ -270,19 +272,15 @@ TEST_F(SimulatedRestriction, ChildStartedAsUserRunsWithThatTokenOnThatDesktop) {
     UniqueHandle restricted;
     ASSERT_TRUE(CreateRestrictedToken(process_token.get(), WRITE_RESTRICTED, 0, nullptr, 0, nullptr,
                                       1, restricting, restricted.put()));
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    ASSERT_TRUE(CreatePipe(&read, &write, &inheritable, 0));
-    UniqueHandle read_end(read);
-    UniqueHandle write_end(write);
-    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    auto [read_end, write_end] = testing::anonymous_pipe(0, true);
+    ASSERT_TRUE(read_end);
+    SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
     WideString desktop = WIDE("WinSta0\\Private-2");
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.lpDesktop = desktop.data();
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write;
+    startup.hStdOutput = write_end.get();
     WideString line = WIDE("/bin/sh -c \"echo $WINSIM_DESKTOP; echo $WINSIM_TOKEN\"");
     PROCESS_INFORMATION info{};
     ASSERT_TRUE(CreateProcessAsUserW(restricted.get(), nullptr, line.data(), nullptr, nullptr, TRUE,
@@ -292,11 +290,7 @@ TEST_F(SimulatedRestriction, ChildStartedAsUserRunsWithThatTokenOnThatDesktop) {
     UniqueHandle thread(info.hThread);
     write_end.reset();
     ResumeThread(thread.get());
-    std::string output;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        output.append(buffer, got);
+    const std::string output = testing::read_all(read_end.get());
     const auto newline = output.find('\n');
     ASSERT_NE(newline, std::string::npos);
     EXPECT_EQ(output.substr(0, newline), "WinSta0\\Private-2");

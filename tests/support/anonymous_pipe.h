@@ -14,12 +14,14 @@ struct AnonymousPipe {
     UniqueHandle write;
 };
 
-// Neither end is inheritable; `size` is the buffer size CreatePipe is asked for (0: its
-// default). A pipe that cannot be created fails the test and leaves both ends empty.
-inline AnonymousPipe anonymous_pipe(DWORD size = 0) {
+// `size` is the buffer size CreatePipe is asked for (0: its default); both ends are
+// inheritable when asked, for a child's standard handles. A pipe that cannot be created fails
+// the test and leaves both ends empty.
+inline AnonymousPipe anonymous_pipe(DWORD size = 0, bool inheritable = false) {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, inheritable ? TRUE : FALSE};
     HANDLE read = nullptr;
     HANDLE write = nullptr;
-    if (!CreatePipe(&read, &write, nullptr, size)) {
+    if (!CreatePipe(&read, &write, &attributes, size)) {
         ADD_FAILURE() << "CreatePipe failed with " << GetLastError();
         return {};
     }
