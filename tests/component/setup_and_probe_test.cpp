@@ -61,7 +61,11 @@ class SetupAndProbe : public ProtectedMachine {
                 return rule;
         return nullptr;
     }
-    std::string current_user() const { return json_of(winsim::process_token_json())["user"]; }
+    // Whom setup runs as: the machine's interactive administrator, as every program started from
+    // a shell. Not this test process's token, which an earlier test in the process may have set.
+    std::string current_user() const {
+        return json_of(winsim::administrator_token_json(true))["user"];
+    }
 };
 
 TEST_F(SetupAndProbe, SetupOnAFreshMachinePreparesEverythingAndProbeAgrees) {
