@@ -49,15 +49,12 @@ Result<void> protect_state_directory(WideView directory, std::string_view owner_
 
 Result<void> protect_runtime_directory(WideView directory, std::string_view owner_sid,
                                        PSID group_sid) {
-    const auto link = is_name_surrogate_reparse_point(directory);
-    if (!link)
-        return std::unexpected(
-            io_failure("Could not inspect command runtime directory", link.error()));
-    if (*link)
-        return std::unexpected(fixed_failure("reparse_path_rejected",
-                                             "Command runtime directory cannot be a symbolic link.",
-                                             exit_code::internal));
-    const EXPLICIT_ACCESS_W group = path_access_entry(group_sid, kReadAndExecuteAccess, GRANT_ACCESS);
+    if (auto not_link = refuse_link(directory, "Could not inspect command runtime directory",
+                                    "Command runtime directory cannot be a symbolic link.");
+        !not_link)
+        return not_link;
+    const EXPLICIT_ACCESS_W group =
+        path_access_entry(group_sid, kReadAndExecuteAccess, GRANT_ACCESS);
     return protect_for_keepers(directory, owner_sid, std::span(&group, 1), "runtime_acl_failed");
 }
 

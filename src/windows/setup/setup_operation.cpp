@@ -56,15 +56,8 @@ Result<void> prepare_state_directory(WideView state_dir) {
     if (auto created = create_directory_tree(state_dir); !created)
         return std::unexpected(
             io_failure("Could not create protection settings directory", created.error()));
-    const auto surrogate = is_name_surrogate_reparse_point(state_dir);
-    if (!surrogate)
-        return std::unexpected(
-            io_failure("Could not inspect protection settings directory", surrogate.error()));
-    if (*surrogate)
-        return std::unexpected(fixed_failure("reparse_path_rejected",
-                                             "Protection settings directory cannot be a symbolic link.",
-                                             exit_code::internal));
-    return {};
+    return refuse_link(state_dir, "Could not inspect protection settings directory",
+                       "Protection settings directory cannot be a symbolic link.");
 }
 
 // The SID of the user this process runs as, in text form. Read even when --owner-sid names
