@@ -5,7 +5,6 @@
 #include "platform/whole_file.h"
 #include "platform/windows_path.h"
 #include "windows/security/account_lookup.h"
-#include "windows/security/sid_conversion.h"
 #include "windows/setup/account_verification.h"
 #include "windows/setup/credential_protection.h"
 #include "windows/setup/offline_rule.h"
@@ -41,13 +40,6 @@ bool same_sid_text(std::string_view a, std::string_view b) {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(),
                       [&](char x, char y) { return fold(x) == fold(y); });
-}
-
-Result<std::string> looked_up_sid_text(std::string_view name) {
-    auto sid = lookup_account_sid(name);
-    if (!sid)
-        return std::unexpected(sid.error());
-    return sid_to_string(sid->get());
 }
 
 Result<void> verify_sign_in(const AccountCredential& credential) {
@@ -87,7 +79,7 @@ Result<LoadedSetup> load_setup(WideView state_dir) {
                                                       marker->offline_sid};
     std::array<std::string, 3> found;
     for (std::size_t k = 0; k < names.size(); ++k) {
-        auto sid = looked_up_sid_text(names[k]);
+        auto sid = lookup_account_sid_text(names[k]);
         if (!sid)
             return std::unexpected(sid.error());
         found[k] = std::move(*sid);

@@ -81,13 +81,6 @@ Result<std::string> current_user_sid() {
     return sid_to_string(user->get());
 }
 
-Result<std::string> account_sid_text(std::string_view name) {
-    auto sid = lookup_account_sid(name);
-    if (!sid)
-        return std::unexpected(sid.error());
-    return sid_to_string(sid->get());
-}
-
 Result<std::string> protected_hex(const std::string& password) {
     auto blob = protect_password(password);
     if (!blob)
@@ -150,10 +143,10 @@ Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::strin
         if (auto initialised = initialize_profile(account.name, account.password); !initialised)
             return std::unexpected(initialised.error());
 
-    auto online_sid = account_sid_text(kOnlineAccountName);
+    auto online_sid = lookup_account_sid_text(kOnlineAccountName);
     if (!online_sid)
         return std::unexpected(online_sid.error());
-    auto offline_sid = account_sid_text(kOfflineAccountName);
+    auto offline_sid = lookup_account_sid_text(kOfflineAccountName);
     if (!offline_sid)
         return std::unexpected(offline_sid.error());
     if (auto rule = ensure_offline_rule(*offline_sid); !rule)
