@@ -368,6 +368,25 @@ TEST_F(SetupAndProbe, TamperingStopsLoadingWithItsOwnFailure) {
              std::ofstream(t.state("setup.json"), std::ios::trunc) << text;
              std::filesystem::remove(t.state("credentials.json")); },
          "setup_required", "Windows command protection has not been set up."},
+        {"secrets missing", [](SetupAndProbe& t) {
+             std::filesystem::remove(t.state("credentials.json")); },
+         "setup_required", "Windows command protection has not been set up."},
+        {"secrets without the offline account", [](SetupAndProbe& t) {
+             std::ofstream(t.state("credentials.json"), std::ios::trunc)
+                 << R"({"version":2,"online":{"username":"QuarvelSandboxOnline",)"
+                    R"("protected_password":"00"}})"; },
+         "setup_required", "Protection settings are invalid: "},
+        {"secrets of another version", [](SetupAndProbe& t) {
+             auto text = t.contents(t.state("credentials.json"));
+             text.replace(text.find("\"version\":2"), 11, "\"version\":3");
+             std::ofstream(t.state("credentials.json"), std::ios::trunc) << text; },
+         "setup_required", "Windows command protection setup must be refreshed."},
+        {"protected password not hexadecimal", [](SetupAndProbe& t) {
+             auto text = t.contents(t.state("credentials.json"));
+             const std::string key = "\"protected_password\":\"";
+             text.replace(text.find(key) + key.size(), 2, "zz");
+             std::ofstream(t.state("credentials.json"), std::ios::trunc) << text; },
+         "setup_required", "Protected account credential is invalid."},
         {"old marker", [](SetupAndProbe& t) {
              auto text = t.marker();
              text.replace(text.find("\"version\":2"), 11, "\"version\":1");
