@@ -84,11 +84,12 @@ TEST_F(ProtectedAccounts, BuiltInUsersGroupIsJoinedUnderItsLocalName) {
 }
 
 TEST_F(ProtectedAccounts, FilteredAdministratorIsRefusedByWindows) {
+    const std::string token = winsim::process_token_json();
     winsim::set_process_token_json(winsim::administrator_token_json(false));
     EXPECT_EQ(
         ensure_group().error(),
         fixed_failure("group_setup_failed", "Could not create protected account group: 5.", 70));
-    winsim::set_process_token_json(winsim::administrator_token_json(true));
+    winsim::set_process_token_json(token);
 }
 
 TEST_F(ProtectedAccounts, GeneratedPasswordsHaveThePrefixAndSixtyFourHexDigits) {
