@@ -51,10 +51,8 @@ Result<void> verify_sign_in(const AccountCredential& credential) {
 }  // namespace
 
 Result<LoadedSetup> load_setup(WideView state_dir) {
-    if (!is_absolute_windows_path(state_dir))
-        return std::unexpected(fixed_failure("invalid_request",
-                                             "Protection settings directory must be an absolute path.",
-                                             exit_code::invalid_request));
+    if (auto absolute = require_absolute_state_dir(state_dir); !absolute)
+        return std::unexpected(std::move(absolute.error()));
     auto marker = load_document(state_dir, kMarkerFileName, parse_setup_marker);
     if (!marker)
         return std::unexpected(marker.error());

@@ -49,10 +49,8 @@ Result<void> require_elevation() {
 // Made if needed, and refused when it is a link or junction: setup is about to give it an access
 // list that guards the passwords, which must land on the directory itself.
 Result<void> prepare_state_directory(WideView state_dir) {
-    if (!is_absolute_windows_path(state_dir))
-        return std::unexpected(fixed_failure("invalid_request",
-                                             "Protection settings directory must be an absolute path.",
-                                             exit_code::invalid_request));
+    if (auto absolute = require_absolute_state_dir(state_dir); !absolute)
+        return absolute;
     if (auto created = create_directory_tree(state_dir); !created)
         return std::unexpected(
             io_failure("Could not create protection settings directory", created.error()));
