@@ -4,20 +4,21 @@
 #include "platform/unique_resource.h"
 #include "platform/win32.h"
 #include "platform/windows_path.h"
+#include "windows/process/token_information.h"
 #include "windows/security/account_lookup.h"
 #include "windows/security/os_failure.h"
 #include "windows/security/protected_directories.h"
 #include "windows/security/reparse_point.h"
 #include "windows/security/sid_conversion.h"
+#include "windows/setup/account_password.h"
 #include "windows/setup/account_verification.h"
+#include "windows/setup/builtin_users.h"
 #include "windows/setup/credential_protection.h"
 #include "windows/setup/hex_text.h"
 #include "windows/setup/offline_rule.h"
 #include "windows/setup/profile_initialization.h"
 #include "windows/setup/protected_accounts.h"
 #include "windows/setup/setup_clock.h"
-#include "windows/setup/account_password.h"
-#include "windows/setup/builtin_users.h"
 
 namespace quarvel {
 namespace {
@@ -69,7 +70,7 @@ Result<std::string> current_user_sid() {
         GetLastError() != ERROR_INSUFFICIENT_BUFFER)
         return std::unexpected(
             os_failure("owner_lookup_failed", "Could not size current account information."));
-    std::vector<std::uint64_t> storage((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+    std::vector<std::uint64_t> storage(token_buffer_words(size));
     if (!GetTokenInformation(token->get(), TokenUser, storage.data(), size, &size))
         return std::unexpected(
             os_failure("owner_lookup_failed", "Could not read current account information."));
