@@ -19,8 +19,8 @@ namespace {
 class AccountLookup : public testing::LeakCheckedTest {};
 
 std::string looked_up(std::string_view name) {
-    auto sid = lookup_account_sid(name);
-    return sid ? *sid_to_string(sid->get()) : sid.error().message;
+    auto sid = lookup_account_sid_text(name);
+    return sid ? *sid : sid.error().message;
 }
 
 TEST_F(AccountLookup, FindsGroupsAccountsAndBuiltInNamesWithoutRegardToCase) {
@@ -49,10 +49,12 @@ TEST_F(AccountLookup, EachLookupFailureGivesItsRowAndFreesEverything) {
          "Could not size account security identifier. Windows error 5."},
         {"LookupAccountNameW", 2, 8, FaultKind::fail, "account_lookup_failed",
          "Could not resolve account security identifier. Windows error 8."},
+        {"ConvertSidToStringSidW", 1, 8, FaultKind::fail, "sid_conversion_failed",
+         "Could not format security identifier. Windows error 8."},
     };
     for (const auto& row : rows) {
         testing::arm(row);
-        auto sid = lookup_account_sid("QuarvelSandboxUsers");
+        auto sid = lookup_account_sid_text("QuarvelSandboxUsers");
         ASSERT_FALSE(sid) << row.function;
         testing::expect_row_failure(sid.error(), row);
         EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_);

@@ -32,9 +32,11 @@ class OfflineRule : public testing::LeakCheckedTest {
     void SetUp() override {
         LeakCheckedTest::SetUp();
         outside_apartment_ = winsim::com_calls_outside_apartment();
+        token_ = winsim::process_token_json();
     }
     void TearDown() override {
-        winsim::set_process_token_json(winsim::administrator_token_json(true));
+        // The token this process had, for the tests that run after this one in it.
+        winsim::set_process_token_json(token_);
         expect_everything_released("at the end");
         LeakCheckedTest::TearDown();
     }
@@ -62,6 +64,7 @@ class OfflineRule : public testing::LeakCheckedTest {
     }
 
     std::size_t outside_apartment_ = 0;
+    std::string token_;
 };
 
 TEST_F(OfflineRule, MissingRuleNeedsRefreshAndSetupCreatesOneThatPasses) {

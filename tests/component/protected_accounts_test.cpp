@@ -84,11 +84,12 @@ TEST_F(ProtectedAccounts, BuiltInUsersGroupIsJoinedUnderItsLocalName) {
 }
 
 TEST_F(ProtectedAccounts, FilteredAdministratorIsRefusedByWindows) {
+    const std::string token = winsim::process_token_json();
     winsim::set_process_token_json(winsim::administrator_token_json(false));
     EXPECT_EQ(
         ensure_group().error(),
         fixed_failure("group_setup_failed", "Could not create protected account group: 5.", 70));
-    winsim::set_process_token_json(winsim::administrator_token_json(true));
+    winsim::set_process_token_json(token);
 }
 
 TEST_F(ProtectedAccounts, GeneratedPasswordsHaveThePrefixAndSixtyFourHexDigits) {
@@ -134,9 +135,14 @@ TEST_F(ProtectedAccounts, EveryRefusalGivesItsRowAndExistingObjectsCountAsSucces
         EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_) << row.function;
         winsim::clear_faults();
     }
-    winsim::inject_fault("NetLocalGroupAdd", 2223);
-    winsim::inject_fault("NetLocalGroupAddMembers", 1378);
-    EXPECT_TRUE(prepare("Qv7!pw"));
+    // A group that exists answers NERR_GroupExists or ERROR_ALIAS_EXISTS; a member that is in
+    // already, ERROR_MEMBER_IN_ALIAS.
+    for (const std::uint32_t exists : {2223u, 1379u}) {
+        winsim::inject_fault("NetLocalGroupAdd", exists);
+        winsim::inject_fault("NetLocalGroupAddMembers", 1378);
+        EXPECT_TRUE(prepare("Qv7!pw")) << exists;
+        EXPECT_EQ(winsim::pending_fault_count(), 0u) << exists;
+    }
 
     winsim::inject_fault("BCryptGenRandom", 0xC000000D);
     EXPECT_EQ(generate_password().error(),

@@ -61,7 +61,11 @@ class SetupAndProbe : public ProtectedMachine {
                 return rule;
         return nullptr;
     }
-    std::string current_user() const { return json_of(winsim::process_token_json())["user"]; }
+    // Whom setup runs as: the machine's interactive administrator, as every program started from
+    // a shell. Not this test process's token, which an earlier test in the process may have set.
+    std::string current_user() const {
+        return json_of(winsim::administrator_token_json(true))["user"];
+    }
 };
 
 TEST_F(SetupAndProbe, SetupOnAFreshMachinePreparesEverythingAndProbeAgrees) {
@@ -364,6 +368,25 @@ TEST_F(SetupAndProbe, TamperingStopsLoadingWithItsOwnFailure) {
              std::ofstream(t.state("setup.json"), std::ios::trunc) << text;
              std::filesystem::remove(t.state("credentials.json")); },
          "setup_required", "Windows command protection has not been set up."},
+        {"secrets missing", [](SetupAndProbe& t) {
+             std::filesystem::remove(t.state("credentials.json")); },
+         "setup_required", "Windows command protection has not been set up."},
+        {"secrets without the offline account", [](SetupAndProbe& t) {
+             std::ofstream(t.state("credentials.json"), std::ios::trunc)
+                 << R"({"version":2,"online":{"username":"QuarvelSandboxOnline",)"
+                    R"("protected_password":"00"}})"; },
+         "setup_required", "Protection settings are invalid: "},
+        {"secrets of another version", [](SetupAndProbe& t) {
+             auto text = t.contents(t.state("credentials.json"));
+             text.replace(text.find("\"version\":2"), 11, "\"version\":3");
+             std::ofstream(t.state("credentials.json"), std::ios::trunc) << text; },
+         "setup_required", "Windows command protection setup must be refreshed."},
+        {"protected password not hexadecimal", [](SetupAndProbe& t) {
+             auto text = t.contents(t.state("credentials.json"));
+             const std::string key = "\"protected_password\":\"";
+             text.replace(text.find(key) + key.size(), 2, "zz");
+             std::ofstream(t.state("credentials.json"), std::ios::trunc) << text; },
+         "setup_required", "Protected account credential is invalid."},
         {"old marker", [](SetupAndProbe& t) {
              auto text = t.marker();
              text.replace(text.find("\"version\":2"), 11, "\"version\":1");

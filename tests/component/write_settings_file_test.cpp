@@ -67,5 +67,26 @@ TEST_F(WriteSettingsFile, EachFailingStepKeepsWhatTheProcedureSaysItKeeps) {
     }
 }
 
+TEST_F(WriteSettingsFile, TextThatIsNotUtf8IsASerializationFailureThatTouchesNoFile) {
+    put_host_file(work("setup.json"), "old");
+    SetupMarker broken = marker(3);
+    broken.owner_sid = "S-1-5-\xC0";
+    const auto marker_written = write_settings_file(windows_form(work("setup.json")), broken);
+    ASSERT_FALSE(marker_written);
+    EXPECT_EQ(marker_written.error(),
+              fixed_failure("settings_serialization_failed",
+                            "string contains invalid UTF-8 characters", 70));
+    EXPECT_EQ(host_contents(work("setup.json")), "old");
+    EXPECT_FALSE(std::filesystem::exists(work(temporary_name())));
+
+    const SetupSecrets secrets{2, {"QuarvelSandboxOnline", "00"}, {"QuarvelSandbox\xFF", "11"}};
+    const auto secrets_written =
+        write_settings_file(windows_form(work("credentials.json")), secrets);
+    ASSERT_FALSE(secrets_written);
+    EXPECT_EQ(secrets_written.error().code, "settings_serialization_failed");
+    EXPECT_FALSE(std::filesystem::exists(work("credentials.json")));
+    EXPECT_FALSE(std::filesystem::exists(work("credentials.tmp-" + std::to_string(::getpid()))));
+}
+
 }  // namespace
 }  // namespace quarvel

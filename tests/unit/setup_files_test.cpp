@@ -106,5 +106,19 @@ TEST(SetupFiles, TemporaryNameReplacesTheExtensionWithTheProcessId) {
         EXPECT_EQ(narrow_lossy(settings_temporary_path(to_wide(c.target), 4242)), c.temporary);
 }
 
+TEST(SetupFiles, StateDirectoryMustHaveAPrefixAndARoot) {
+    for (const char* absolute : {"C:\\state", "C:/state", "\\\\server\\share\\state",
+                                 "\\\\?\\C:\\state"})
+        EXPECT_TRUE(require_absolute_state_dir(to_wide(absolute))) << absolute;
+    for (const char* relative : {"\\state", "C:state", "state", ".\\state", ""}) {
+        const auto refused = require_absolute_state_dir(to_wide(relative));
+        ASSERT_FALSE(refused) << relative;
+        EXPECT_EQ(refused.error(),
+                  fixed_failure("invalid_request",
+                                "Protection settings directory must be an absolute path.", 64))
+            << relative;
+    }
+}
+
 }  // namespace
 }  // namespace quarvel

@@ -5,6 +5,7 @@
 
 #include "platform/wide_text.h"
 #include "windows/security/os_failure.h"
+#include "windows/security/sid_conversion.h"
 
 namespace quarvel {
 
@@ -27,6 +28,13 @@ Result<OwnedSid> lookup_account_sid(std::string_view name) {
         return std::unexpected(os_failure(kCode, "Could not resolve account security identifier."));
     sid.resize(std::min<std::size_t>(sid.size(), reported_size));
     return OwnedSid(std::move(sid));
+}
+
+Result<std::string> lookup_account_sid_text(std::string_view name) {
+    auto sid = lookup_account_sid(name);
+    if (!sid)
+        return std::unexpected(std::move(sid.error()));
+    return sid_to_string(sid->get());
 }
 
 }  // namespace quarvel

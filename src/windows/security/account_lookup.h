@@ -1,6 +1,7 @@
 #pragma once
 // The SID of a local account or group, looked up by its name.
 
+#include <string>
 #include <string_view>
 
 #include "cli/failure.h"
@@ -14,5 +15,9 @@ namespace quarvel {
 // (a name Windows does not know gives ERROR_NONE_MAPPED here), "Could not resolve account
 // security identifier." when the lookup itself fails.
 Result<OwnedSid> lookup_account_sid(std::string_view name);
+
+// The same SID in its text form: lookup_account_sid, then sid_to_string, whose failure
+// (sid_conversion_failed) passes through as it is.
+Result<std::string> lookup_account_sid_text(std::string_view name);
 
 }  // namespace quarvel

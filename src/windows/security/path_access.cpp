@@ -14,13 +14,10 @@ Result<void> set_path_access(WideView path, PSID sid, DWORD mask, ACCESS_MODE mo
     const std::string shown = narrow_lossy(path);
     // SetNamedSecurityInfoW takes the name as writable text.
     WideString name(path);
-    const auto link = is_name_surrogate_reparse_point(name);
-    if (!link)
-        return std::unexpected(io_failure("Could not inspect protected path", link.error()));
-    if (*link)
-        return std::unexpected(
-            formatted_failure("reparse_path_rejected", exit_code::internal,
-                              "Protected path cannot be a symbolic link: ", shown, "."));
+    if (auto not_link = refuse_link(name, "Could not inspect protected path",
+                                    "Protected path cannot be a symbolic link: " + shown + ".");
+        !not_link)
+        return not_link;
 
     PACL current = nullptr;  // points into `descriptor`
     LocalPtr<void> descriptor;

@@ -1,5 +1,8 @@
 #include "windows/security/protected_directories.h"
 
+#include <span>
+#include <vector>
+
 #include "windows/security/path_access.h"
 #include "windows/security/reparse_point.h"
 #include "windows/security/sid_conversion.h"
@@ -10,14 +13,10 @@ namespace {
 constexpr std::string_view kAdministratorsSid = "S-1-5-32-544";
 constexpr std::string_view kLocalSystemSid = "S-1-5-18";
 
-// The owner, Administrators and SYSTEM, converted in that order.
-struct KeeperSids {
-    OwnedSid owner;
-    OwnedSid administrators;
-    OwnedSid system;
-};
-
-Result<KeeperSids> keeper_sids(std::string_view owner_sid) {
+// Replaces the directory's list by full access for the owner, Administrators and SYSTEM, in
+// that order (their SIDs converted in that order too), followed by `more`.
+Result<void> protect_for_keepers(WideView directory, std::string_view owner_sid,
+                                 std::span<const EXPLICIT_ACCESS_W> more, std::string_view code) {
     auto owner = sid_from_string(owner_sid);
     if (!owner)
         return std::unexpected(std::move(owner.error()));
@@ -27,22 +26,20 @@ Result<KeeperSids> keeper_sids(std::string_view owner_sid) {
     auto system = sid_from_string(kLocalSystemSid);
     if (!system)
         return std::unexpected(std::move(system.error()));
-    return KeeperSids{std::move(*owner), std::move(*administrators), std::move(*system)};
+    std::vector<EXPLICIT_ACCESS_W> entries = {
+        path_access_entry(owner->get(), kFullAccess, GRANT_ACCESS),
+        path_access_entry(administrators->get(), kFullAccess, GRANT_ACCESS),
+        path_access_entry(system->get(), kFullAccess, GRANT_ACCESS),
+    };
+    entries.insert(entries.end(), more.begin(), more.end());
+    return protect_directory(directory, entries, code);
 }
 
 }  // namespace
 
 Result<void> protect_state_directory(WideView directory, std::string_view owner_sid,
                                      PSID group_sid) {
-    const auto keepers = keeper_sids(owner_sid);
-    if (!keepers)
-        return std::unexpected(keepers.error());
-    EXPLICIT_ACCESS_W entries[] = {
-        path_access_entry(keepers->owner.get(), kFullAccess, GRANT_ACCESS),
-        path_access_entry(keepers->administrators.get(), kFullAccess, GRANT_ACCESS),
-        path_access_entry(keepers->system.get(), kFullAccess, GRANT_ACCESS),
-    };
-    if (auto protected_list = protect_directory(directory, entries, "state_acl_failed");
+    if (auto protected_list = protect_for_keepers(directory, owner_sid, {}, "state_acl_failed");
         !protected_list)
         return protected_list;
     if (auto group = copy_sid(group_sid); !group)
@@ -52,24 +49,13 @@ Result<void> protect_state_directory(WideView directory, std::string_view owner_
 
 Result<void> protect_runtime_directory(WideView directory, std::string_view owner_sid,
                                        PSID group_sid) {
-    const auto link = is_name_surrogate_reparse_point(directory);
-    if (!link)
-        return std::unexpected(
-            io_failure("Could not inspect command runtime directory", link.error()));
-    if (*link)
-        return std::unexpected(fixed_failure("reparse_path_rejected",
-                                             "Command runtime directory cannot be a symbolic link.",
-                                             exit_code::internal));
-    const auto keepers = keeper_sids(owner_sid);
-    if (!keepers)
-        return std::unexpected(keepers.error());
-    EXPLICIT_ACCESS_W entries[] = {
-        path_access_entry(keepers->owner.get(), kFullAccess, GRANT_ACCESS),
-        path_access_entry(keepers->administrators.get(), kFullAccess, GRANT_ACCESS),
-        path_access_entry(keepers->system.get(), kFullAccess, GRANT_ACCESS),
-        path_access_entry(group_sid, kReadAndExecuteAccess, GRANT_ACCESS),
-    };
-    return protect_directory(directory, entries, "runtime_acl_failed");
+    if (auto not_link = refuse_link(directory, "Could not inspect command runtime directory",
+                                    "Command runtime directory cannot be a symbolic link.");
+        !not_link)
+        return not_link;
+    const EXPLICIT_ACCESS_W group =
+        path_access_entry(group_sid, kReadAndExecuteAccess, GRANT_ACCESS);
+    return protect_for_keepers(directory, owner_sid, std::span(&group, 1), "runtime_acl_failed");
 }
 
 }  // namespace quarvel

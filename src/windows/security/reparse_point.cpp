@@ -31,4 +31,15 @@ std::expected<bool, std::uint32_t> is_name_surrogate_reparse_point(WideView path
            (information.ReparseTag & kNameSurrogateTagBit) != 0;
 }
 
+Result<void> refuse_link(WideView path, std::string_view inspect_context,
+                         std::string_view rejected) {
+    const auto link = is_name_surrogate_reparse_point(path);
+    if (!link)
+        return std::unexpected(io_failure(inspect_context, link.error()));
+    if (*link)
+        return std::unexpected(
+            fixed_failure("reparse_path_rejected", rejected, exit_code::internal));
+    return {};
+}
+
 }  // namespace quarvel

@@ -17,10 +17,12 @@ DATA_BLOB input_blob(const void* bytes, std::size_t size) {
     return DATA_BLOB{static_cast<DWORD>(size), static_cast<BYTE*>(const_cast<void*>(bytes))};
 }
 
-std::vector<std::uint8_t> copy_of(const DATA_BLOB& blob) {
+// The bytes of a blob Windows handed out, copied into a container of the program's.
+template <class Container>
+Container copy_of(const DATA_BLOB& blob) {
     if (blob.cbData == 0)
         return {};
-    return std::vector<std::uint8_t>(blob.pbData, blob.pbData + blob.cbData);
+    return Container(blob.pbData, blob.pbData + blob.cbData);
 }
 
 }  // namespace
@@ -32,7 +34,7 @@ Result<std::vector<std::uint8_t>> protect_password(std::string_view password) {
         return std::unexpected(
             os_failure("credential_protection_failed", "Could not protect account credential."));
     const LocalPtr<BYTE> windows_copy(sealed.pbData);
-    return copy_of(sealed);
+    return copy_of<std::vector<std::uint8_t>>(sealed);
 }
 
 Result<AccountCredential> unprotect_credential(AccountSecret secret) {
@@ -48,9 +50,7 @@ Result<AccountCredential> unprotect_credential(AccountSecret secret) {
         return std::unexpected(os_failure("credential_unprotect_failed",
                                           "Could not unlock protected account credential."));
     const LocalPtr<BYTE> windows_copy(plain.pbData);
-    const std::vector<std::uint8_t> bytes = copy_of(plain);
-
-    std::string password(bytes.begin(), bytes.end());
+    std::string password = copy_of<std::string>(plain);
     if (auto invalid = utf8_error_description(password))
         return std::unexpected(
             fixed_failure("credential_decode_failed", *invalid, exit_code::internal));

@@ -5,7 +5,6 @@
 #include "platform/whole_file.h"
 #include "platform/windows_path.h"
 #include "windows/security/account_lookup.h"
-#include "windows/security/sid_conversion.h"
 #include "windows/setup/account_verification.h"
 #include "windows/setup/credential_protection.h"
 #include "windows/setup/offline_rule.h"
@@ -17,16 +16,15 @@ Failure setup_required(std::string_view message) {
     return fixed_failure("setup_required", message, exit_code::setup_required);
 }
 
-// Any failure to read the file, whatever Windows says, means there is no usable setup.
-Result<std::string> read_setup_file(WideView state_dir, std::string_view name) {
-    auto bytes = read_whole_file(join_path(state_dir, to_wide(name)));
+// One setup file read whole and parsed as its document. Any failure to read it, whatever
+// Windows says, means there is no usable setup; a fault in it, that setup must write it again.
+template <class Document>
+Result<Document> load_document(WideView state_dir, std::string_view name,
+                               std::expected<Document, std::string> (*parse)(std::string_view)) {
+    const auto bytes = read_whole_file(join_path(state_dir, to_wide(name)));
     if (!bytes)
         return std::unexpected(setup_required("Windows command protection has not been set up."));
-    return std::move(*bytes);
-}
-
-template <class Document>
-Result<Document> parsed(std::expected<Document, std::string> document) {
+    auto document = parse(*bytes);
     if (!document)
         return std::unexpected(formatted_failure("setup_required", exit_code::setup_required,
                                                  "Protection settings are invalid: ",
@@ -43,13 +41,6 @@ bool same_sid_text(std::string_view a, std::string_view b) {
                       [&](char x, char y) { return fold(x) == fold(y); });
 }
 
-Result<std::string> looked_up_sid_text(std::string_view name) {
-    auto sid = lookup_account_sid(name);
-    if (!sid)
-        return std::unexpected(sid.error());
-    return sid_to_string(sid->get());
-}
-
 Result<void> verify_sign_in(const AccountCredential& credential) {
     auto group = lookup_account_sid(kProtectedGroupName);
     if (!group)
@@ -60,20 +51,12 @@ Result<void> verify_sign_in(const AccountCredential& credential) {
 }  // namespace
 
 Result<LoadedSetup> load_setup(WideView state_dir) {
-    if (!is_absolute_windows_path(state_dir))
-        return std::unexpected(fixed_failure("invalid_request",
-                                             "Protection settings directory must be an absolute path.",
-                                             exit_code::invalid_request));
-    auto marker_bytes = read_setup_file(state_dir, kMarkerFileName);
-    if (!marker_bytes)
-        return std::unexpected(marker_bytes.error());
-    auto marker = parsed(parse_setup_marker(*marker_bytes));
+    if (auto absolute = require_absolute_state_dir(state_dir); !absolute)
+        return std::unexpected(std::move(absolute.error()));
+    auto marker = load_document(state_dir, kMarkerFileName, parse_setup_marker);
     if (!marker)
         return std::unexpected(marker.error());
-    auto secrets_bytes = read_setup_file(state_dir, kSecretsFileName);
-    if (!secrets_bytes)
-        return std::unexpected(secrets_bytes.error());
-    auto secrets = parsed(parse_setup_secrets(*secrets_bytes));
+    auto secrets = load_document(state_dir, kSecretsFileName, parse_setup_secrets);
     if (!secrets)
         return std::unexpected(secrets.error());
     if (marker->version != kSetupVersion || secrets->version != kSetupVersion)
@@ -87,7 +70,7 @@ Result<LoadedSetup> load_setup(WideView state_dir) {
                                                       marker->offline_sid};
     std::array<std::string, 3> found;
     for (std::size_t k = 0; k < names.size(); ++k) {
-        auto sid = looked_up_sid_text(names[k]);
+        auto sid = lookup_account_sid_text(names[k]);
         if (!sid)
             return std::unexpected(sid.error());
         found[k] = std::move(*sid);

@@ -13,13 +13,31 @@ Failure rule_failed(HRESULT result) {
     return com_failure("firewall_rule_failed", result);
 }
 
-// Item with the rule's name. Without memory for the name nothing can be looked up, and taking
-// that for a missing rule would add a second rule of the same name.
-Result<HRESULT> find_offline_rule(INetFwRules* rules, ComPtr<INetFwRule>& rule) {
+// The firewall's rules and what Item answered for the rule's name. Members are released in
+// reverse order: the rule goes back before the collection and the apartment.
+struct OfflineRuleLookup {
+    FirewallRules firewall;
+    ComPtr<INetFwRule> rule;
+    HRESULT found = S_OK;
+};
+
+// The opening both operations share: the rules collection, then Item with the rule's name. A
+// failed Item is an answer, not a failure: setup adds the rule then, a load asks for a refresh.
+// Its error object is cleared, so that it is not taken for that of a later call. Without memory
+// for the name nothing can be looked up, and taking that for a missing rule would add a second
+// rule of the same name.
+Result<OfflineRuleLookup> look_up_offline_rule() {
+    auto firewall = open_firewall_rules();
+    if (!firewall)
+        return std::unexpected(std::move(firewall.error()));
+    OfflineRuleLookup lookup{std::move(*firewall), {}, S_OK};
     const UniqueBstr name = allocate_bstr(kOfflineRuleName);
     if (!name)
         return std::unexpected(rule_failed(E_OUTOFMEMORY));
-    return rules->Item(name.get(), rule.put());
+    lookup.found = lookup.firewall.rules->Item(name.get(), lookup.rule.put());
+    if (FAILED(lookup.found))
+        SetErrorInfo(0, nullptr);
+    return lookup;
 }
 
 // The rule's INetFwRule3 interface; `found` is what handed out the rule, so that a success
@@ -67,34 +85,21 @@ Result<void> add_rule(INetFwRules* rules, std::string_view offline_sid) {
 }  // namespace
 
 Result<void> ensure_offline_rule(std::string_view offline_sid) {
-    auto firewall = open_firewall_rules();
-    if (!firewall)
-        return std::unexpected(std::move(firewall.error()));
-    ComPtr<INetFwRule> existing;
-    const auto found = find_offline_rule(firewall->rules.get(), existing);
-    if (!found)
-        return std::unexpected(std::move(found.error()));
-    if (SUCCEEDED(*found))
-        return rewrite_rule(existing.get(), *found, offline_sid);
-    // The lookup's failure is expected here; its error object must not be taken for that of a
-    // later call.
-    SetErrorInfo(0, nullptr);
-    return add_rule(firewall->rules.get(), offline_sid);
+    auto lookup = look_up_offline_rule();
+    if (!lookup)
+        return std::unexpected(std::move(lookup.error()));
+    if (FAILED(lookup->found))
+        return add_rule(lookup->firewall.rules.get(), offline_sid);
+    return rewrite_rule(lookup->rule.get(), lookup->found, offline_sid);
 }
 
 Result<void> verify_offline_rule(std::string_view offline_sid) {
-    auto firewall = open_firewall_rules();
-    if (!firewall)
-        return std::unexpected(std::move(firewall.error()));
-    ComPtr<INetFwRule> existing;
-    const auto found = find_offline_rule(firewall->rules.get(), existing);
-    if (!found)
-        return std::unexpected(std::move(found.error()));
-    if (FAILED(*found)) {
-        SetErrorInfo(0, nullptr);
+    auto lookup = look_up_offline_rule();
+    if (!lookup)
+        return std::unexpected(std::move(lookup.error()));
+    if (FAILED(lookup->found))
         return std::unexpected(rule_needs_refresh());
-    }
-    auto rule = rule3_of(existing.get(), *found);
+    auto rule = rule3_of(lookup->rule.get(), lookup->found);
     if (!rule)
         return std::unexpected(std::move(rule.error()));
     return check_rule(rule->get(), offline_sid);

@@ -8,8 +8,16 @@
 namespace quarvel {
 namespace {
 
+constexpr std::string_view kOfflineRuleDescription =
+    "Quarvel protected commands without network access";
+
 // NET_FW_IP_PROTOCOL_ANY of the Windows SDK; not every toolchain's headers name it.
 constexpr LONG kAnyProtocol = 256;
+
+// The rule's LocalUserAuthorizedList: the account alone, as a security descriptor.
+std::string offline_rule_users(std::string_view offline_sid) {
+    return "O:LSD:(A;;CC;;;" + std::string(offline_sid) + ")";
+}
 
 Result<void> written(HRESULT result) {
     if (FAILED(result))
@@ -33,10 +41,6 @@ Result<void> write_text(INetFwRule3* rule, Put put, std::string_view text) {
 }
 
 }  // namespace
-
-std::string offline_rule_users(std::string_view offline_sid) {
-    return "O:LSD:(A;;CC;;;" + std::string(offline_sid) + ")";
-}
 
 Result<void> configure_rule(INetFwRule3* rule, std::string_view offline_sid) {
     Result<void> step = write_text(rule, &INetFwRule3::put_Description, kOfflineRuleDescription);

@@ -9,11 +9,6 @@
 namespace quarvel {
 
 inline constexpr std::string_view kOfflineRuleName = "quarvel_protected_commands_offline";
-inline constexpr std::string_view kOfflineRuleDescription =
-    "Quarvel protected commands without network access";
-
-// The rule's LocalUserAuthorizedList: the account alone, as a security descriptor.
-std::string offline_rule_users(std::string_view offline_sid);
 
 // Sets Description, Direction (out), Action (block), Enabled, Profiles (all), Protocol (any)
 // and LocalUserAuthorizedList, in that order. The first call that fails ends it with

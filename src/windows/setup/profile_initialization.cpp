@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 
 #include "platform/unique_resource.h"
 #include "platform/wide_text.h"
+#include "platform/windows_path.h"
 #include "windows/security/command_line_quoting.h"
 #include "windows/security/os_failure.h"
 #include "windows/setup/system_command.h"
@@ -25,16 +25,6 @@ DWORD wait_milliseconds(std::chrono::milliseconds limit) {
     // INFINITE (all bits set) would wait forever; a limit is a limit.
     constexpr std::int64_t kLongest = INFINITE - 1;
     return static_cast<DWORD>(std::clamp<std::int64_t>(limit.count(), 0, kLongest));
-}
-
-// The folder that holds the command; nothing when the path has no parent folder.
-std::optional<WideString> folder_of(const WideString& path) {
-    const auto separator = path.find_last_of(WIDE('\\'));
-    if (separator == WideString::npos || separator == 0)
-        return std::nullopt;
-    // A drive root keeps its separator: C:\ is a folder, C: is not.
-    const bool root = separator == 2 && path[1] == WIDE(':');
-    return path.substr(0, root ? separator + 1 : separator);
 }
 
 // The process handle; the thread handle is closed at once, nothing here needs it.
@@ -88,8 +78,10 @@ Result<void> initialize_profile(std::string_view account, std::string_view passw
     auto command_line = build_command_line({narrow_lossy(*command), "/d", "/c", "exit", "0"});
     if (!command_line)
         return std::unexpected(std::move(command_line.error()));
-    const auto folder = folder_of(*command);
-    if (!folder)
+    // The folder that holds the command; an empty parent would only stand for the current
+    // directory, which is not where the command is known to be.
+    const auto folder = parent_directory(*command);
+    if (!folder || folder->empty())
         return std::unexpected(setup_unfinished());
     auto process = start_as_account(account, password, *command, *command_line, *folder);
     if (!process)

@@ -5,6 +5,7 @@
 #include "platform/file_attributes.h"
 #include "platform/whole_file.h"
 #include "platform/win32.h"
+#include "platform/windows_path.h"
 
 namespace quarvel {
 namespace {
@@ -87,6 +88,14 @@ std::expected<std::string, std::string> setup_secrets_json(const SetupSecrets& s
     write_account_secret(out, secrets.offline);
     out.end_object();
     return std::move(out).finish();
+}
+
+Result<void> require_absolute_state_dir(WideView state_dir) {
+    if (!is_absolute_windows_path(state_dir))
+        return std::unexpected(fixed_failure(
+            "invalid_request", "Protection settings directory must be an absolute path.",
+            exit_code::invalid_request));
+    return {};
 }
 
 WideString settings_temporary_path(WideView target, std::uint32_t process_id) {

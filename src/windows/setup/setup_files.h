@@ -52,6 +52,11 @@ std::expected<SetupSecrets, std::string> parse_setup_secrets(std::string_view by
 std::expected<std::string, std::string> setup_marker_json(const SetupMarker& marker);
 std::expected<std::string, std::string> setup_secrets_json(const SetupSecrets& secrets);
 
+// Success when the state directory path is absolute in the Windows sense (a prefix and a root:
+// \state and C:state are not). Otherwise invalid_request, "Protection settings directory must
+// be an absolute path.", exit code 64: setup and loading both refuse it before anything else.
+Result<void> require_absolute_state_dir(WideView state_dir);
+
 // Where a settings file is written before it replaces `target`: the file name's extension (what
 // follows its last dot, unless that dot is the name's first character) becomes "tmp-<pid>", and
 // a name without one gets ".tmp-<pid>": setup.json -> setup.tmp-4242.

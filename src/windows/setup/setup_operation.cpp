@@ -4,20 +4,21 @@
 #include "platform/unique_resource.h"
 #include "platform/win32.h"
 #include "platform/windows_path.h"
+#include "windows/process/token_information.h"
 #include "windows/security/account_lookup.h"
 #include "windows/security/os_failure.h"
 #include "windows/security/protected_directories.h"
 #include "windows/security/reparse_point.h"
 #include "windows/security/sid_conversion.h"
+#include "windows/setup/account_password.h"
 #include "windows/setup/account_verification.h"
+#include "windows/setup/builtin_users.h"
 #include "windows/setup/credential_protection.h"
 #include "windows/setup/hex_text.h"
 #include "windows/setup/offline_rule.h"
 #include "windows/setup/profile_initialization.h"
 #include "windows/setup/protected_accounts.h"
 #include "windows/setup/setup_clock.h"
-#include "windows/setup/account_password.h"
-#include "windows/setup/builtin_users.h"
 
 namespace quarvel {
 namespace {
@@ -49,22 +50,13 @@ Result<void> require_elevation() {
 // Made if needed, and refused when it is a link or junction: setup is about to give it an access
 // list that guards the passwords, which must land on the directory itself.
 Result<void> prepare_state_directory(WideView state_dir) {
-    if (!is_absolute_windows_path(state_dir))
-        return std::unexpected(fixed_failure("invalid_request",
-                                             "Protection settings directory must be an absolute path.",
-                                             exit_code::invalid_request));
+    if (auto absolute = require_absolute_state_dir(state_dir); !absolute)
+        return absolute;
     if (auto created = create_directory_tree(state_dir); !created)
         return std::unexpected(
             io_failure("Could not create protection settings directory", created.error()));
-    const auto surrogate = is_name_surrogate_reparse_point(state_dir);
-    if (!surrogate)
-        return std::unexpected(
-            io_failure("Could not inspect protection settings directory", surrogate.error()));
-    if (*surrogate)
-        return std::unexpected(fixed_failure("reparse_path_rejected",
-                                             "Protection settings directory cannot be a symbolic link.",
-                                             exit_code::internal));
-    return {};
+    return refuse_link(state_dir, "Could not inspect protection settings directory",
+                       "Protection settings directory cannot be a symbolic link.");
 }
 
 // The SID of the user this process runs as, in text form. Read even when --owner-sid names
@@ -78,7 +70,7 @@ Result<std::string> current_user_sid() {
         GetLastError() != ERROR_INSUFFICIENT_BUFFER)
         return std::unexpected(
             os_failure("owner_lookup_failed", "Could not size current account information."));
-    std::vector<std::uint64_t> storage((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+    std::vector<std::uint64_t> storage(token_buffer_words(size));
     if (!GetTokenInformation(token->get(), TokenUser, storage.data(), size, &size))
         return std::unexpected(
             os_failure("owner_lookup_failed", "Could not read current account information."));
@@ -86,13 +78,6 @@ Result<std::string> current_user_sid() {
     if (!user)
         return std::unexpected(user.error());
     return sid_to_string(user->get());
-}
-
-Result<std::string> account_sid_text(std::string_view name) {
-    auto sid = lookup_account_sid(name);
-    if (!sid)
-        return std::unexpected(sid.error());
-    return sid_to_string(sid->get());
 }
 
 Result<std::string> protected_hex(const std::string& password) {
@@ -157,10 +142,10 @@ Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::strin
         if (auto initialised = initialize_profile(account.name, account.password); !initialised)
             return std::unexpected(initialised.error());
 
-    auto online_sid = account_sid_text(kOnlineAccountName);
+    auto online_sid = lookup_account_sid_text(kOnlineAccountName);
     if (!online_sid)
         return std::unexpected(online_sid.error());
-    auto offline_sid = account_sid_text(kOfflineAccountName);
+    auto offline_sid = lookup_account_sid_text(kOfflineAccountName);
     if (!offline_sid)
         return std::unexpected(offline_sid.error());
     if (auto rule = ensure_offline_rule(*offline_sid); !rule)

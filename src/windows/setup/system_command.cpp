@@ -1,5 +1,6 @@
 #include "windows/setup/system_command.h"
 
+#include "platform/windows_path.h"
 #include "windows/security/os_failure.h"
 
 namespace quarvel {
@@ -30,13 +31,11 @@ Result<WideString> system_command_path() {
     auto path = system_directory();
     if (!path)
         return path;
-    if (path->empty() || path->back() != WIDE('\\'))
-        path->push_back(WIDE('\\'));
-    path->append(WIDE("cmd.exe"));
-    const DWORD attributes = GetFileAttributesW(path->c_str());
+    WideString command = join_path(*path, to_wide("cmd.exe"));
+    const DWORD attributes = GetFileAttributesW(command.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return std::unexpected(fixed_failure(kCode, kMessage, exit_code::internal));
-    return path;
+    return command;
 }
 
 }  // namespace quarvel
