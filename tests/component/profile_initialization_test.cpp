@@ -58,10 +58,18 @@ TEST_F(ProfileInitialization, CommandEndingWithOneIsReportedWithoutAWindowsError
 }
 
 TEST_F(ProfileInitialization, HangingCommandIsEndedWith125AndReportedWithoutAWindowsError) {
-    replace_command("exec sleep 60");
+    const std::string pid_file = machine_ + "/hanging.pid";
+    replace_command("echo $$ > " + pid_file + "; exec sleep 60");
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(initialize_profile(kAccount, kPassword, {50ms, 5000ms}).error(), unfinished());
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    // The code it was ended with, as the simulated host records it for whoever holds a handle.
+    std::string pid;
+    std::ifstream(pid_file) >> pid;
+    ASSERT_FALSE(pid.empty());
+    std::string record;
+    std::getline(std::ifstream(machine_ + "/processes/" + pid + ".exit"), record);
+    EXPECT_EQ(record.substr(0, record.find(' ')), "125") << record;
 }
 
 TEST_F(ProfileInitialization, LongSystemDirectoryIsAskedForAgainWithTheSizeWindowsNeeds) {
