@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -93,7 +94,10 @@ TEST_F(SetupProbe, SetupEndsReadyOrWithOneOfItsOwnFailures) {
         EXPECT_NE(document.find("\"state\":\"ready\""), std::string::npos) << document;
         return;
     }
-    // Wine knows no local groups: setup stops at the group's lookup.
+    // Under Wine setup stops where Wine's calls stop (Wine 8 knows no local groups: the group's
+    // lookup, `account_lookup_failed`); that is printed, not asserted. What is asserted holds
+    // wherever it stops: one of the program's own failures, reported whole.
+    std::printf("setup under Wine: %s\n", document.c_str());
     EXPECT_EQ(outcome.exit_code, 70);
     EXPECT_EQ(outcome.standard_output, "");
     std::smatch parts;
@@ -104,7 +108,6 @@ TEST_F(SetupProbe, SetupEndsReadyOrWithOneOfItsOwnFailures) {
         << document;
     EXPECT_EQ(outcome.standard_error, "{\"code\":\"" + parts[1].str() + "\",\"message\":\"" +
                                           parts[2].str() + "\"}\n");
-    EXPECT_EQ(parts[1].str(), "account_lookup_failed");
 }
 
 }  // namespace

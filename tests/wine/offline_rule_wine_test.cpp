@@ -2,9 +2,9 @@
 // the policy object and its rules collection; it does not implement INetFwRules::Item (a
 // "fixme" that returns E_NOTIMPL) nor INetFwRule3 on its rule objects (E_NOINTERFACE), and its
 // FormatMessageW has no text for E_NOINTERFACE or RPC_E_CHANGED_MODE. The first test checks
-// everything up to those gaps; the second pins where each operation stops under Wine and the
-// message the program forms there, so that a Wine that fills a gap shows up here. Neither is
-// what Windows answers.
+// everything up to those gaps; the second what holds on any Windows for a machine without the
+// rule, with where each operation stops under Wine printed, not asserted: a gap is not the
+// behaviour to keep.
 
 #include <gtest/gtest.h>
 
@@ -37,21 +37,27 @@ TEST(OfflineRuleUnderWine, PolicyObjectAndRulesCollectionOpenAndTheApartmentIsLe
     CoUninitialize();
 }
 
-TEST(OfflineRuleUnderWine, WineStopsVerifyAtTheRuleLookupAndSetupAtTheRule3Interface) {
+TEST(OfflineRuleUnderWine, WithoutTheRuleVerifyAsksForSetupAndEnsureMakesItOrFailsAsItsOwn) {
     const auto verified = verify_offline_rule(kSid);
     ASSERT_FALSE(verified);
     std::printf("verify_offline_rule under Wine: %s: %s\n", verified.error().code.c_str(),
                 verified.error().message.c_str());
-    // Any failing lookup means the rule must be refreshed.
+    // No rule was ever made here: whichever way the lookup fails, the rule must be refreshed.
     EXPECT_EQ(verified.error(),
               fixed_failure("setup_required",
                             "Windows protection setup must refresh its network rule.", 78));
 
     const auto ensured = ensure_offline_rule(kSid);
-    ASSERT_FALSE(ensured);
+    if (ensured) {
+        EXPECT_TRUE(verify_offline_rule(kSid));
+        return;
+    }
+    // Wine 8 stops at the rule's INetFwRule3 (E_NOINTERFACE, "0x80004002").
     std::printf("ensure_offline_rule under Wine: %s: %s\n", ensured.error().code.c_str(),
                 ensured.error().message.c_str());
-    EXPECT_EQ(ensured.error(), fixed_failure("firewall_rule_failed", "0x80004002", 70));
+    EXPECT_EQ(ensured.error().code, "firewall_rule_failed");
+    EXPECT_EQ(ensured.error().exit_code, 70);
+    EXPECT_FALSE(ensured.error().message.empty());
 }
 
 TEST(OfflineRuleUnderWine, ThreadInTheMultithreadedApartmentGivesFirewallUnavailable) {
