@@ -15,8 +15,8 @@
 #include "support/host_process.h"
 #include "support/leak_checked_test.h"
 #include "windows/process/restricted_identity.h"
-#include "windows/process/token_information.h"
 #include "windows/security/sid_conversion.h"
+#include "windows/security/token_information.h"
 
 namespace quarvel {
 namespace {

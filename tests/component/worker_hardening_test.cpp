@@ -11,7 +11,7 @@
 #include "support/fault_row.h"
 #include "support/leak_checked_test.h"
 #include "windows/process/forwarding_thread.h"
-#include "windows/process/token_information.h"
+#include "windows/security/token_information.h"
 
 namespace quarvel {
 namespace {

@@ -21,8 +21,8 @@
 #include "support/host_process.h"
 #include "windows/channel/message_framing.h"
 #include "windows/channel/protected_pipe.h"
-#include "windows/process/token_information.h"
 #include "windows/security/sid_conversion.h"
+#include "windows/security/token_information.h"
 
 namespace quarvel {
 namespace {

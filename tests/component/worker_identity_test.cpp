@@ -8,9 +8,9 @@
 #include "platform/unique_resource.h"
 #include "support/host_process.h"
 #include "support/leak_checked_test.h"
-#include "windows/process/token_information.h"
 #include "windows/process/worker_identity.h"
 #include "windows/security/sid_conversion.h"
+#include "windows/security/token_information.h"
 
 namespace quarvel {
 namespace {

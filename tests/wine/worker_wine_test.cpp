@@ -20,8 +20,8 @@
 #include "windows/process/command_job.h"
 #include "windows/process/output_pipe.h"
 #include "windows/process/private_desktop.h"
-#include "windows/process/token_information.h"
 #include "windows/security/sid_conversion.h"
+#include "windows/security/token_information.h"
 
 namespace quarvel {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "windows/process/explicit_access.h"
+#include "windows/security/explicit_access.h"
 #include "windows/security/os_failure.h"
 #include "windows/security/sid_conversion.h"
 

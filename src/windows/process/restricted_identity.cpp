@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
-#include "windows/process/explicit_access.h"
-#include "windows/process/token_information.h"
+#include "windows/security/explicit_access.h"
 #include "windows/security/os_failure.h"
 #include "windows/security/sid_conversion.h"
+#include "windows/security/token_information.h"
 
 namespace quarvel {
 namespace {

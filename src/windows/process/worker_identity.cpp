@@ -4,9 +4,9 @@
 #include <string>
 
 #include "platform/unique_resource.h"
-#include "windows/process/token_information.h"
 #include "windows/security/os_failure.h"
 #include "windows/security/sid_conversion.h"
+#include "windows/security/token_information.h"
 #include "windows/security/token_membership.h"
 
 namespace quarvel {

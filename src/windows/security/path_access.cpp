@@ -1,7 +1,7 @@
 #include "windows/security/path_access.h"
 
 #include "platform/unique_resource.h"
-#include "windows/process/explicit_access.h"
+#include "windows/security/explicit_access.h"
 #include "windows/security/reparse_point.h"
 
 namespace quarvel {

@@ -1,4 +1,4 @@
-#include "windows/process/explicit_access.h"
+#include "windows/security/explicit_access.h"
 
 namespace quarvel {
 

@@ -1,4 +1,4 @@
-#include "windows/process/token_information.h"
+#include "windows/security/token_information.h"
 
 #include <string>
 

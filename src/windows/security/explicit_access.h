@@ -1,6 +1,6 @@
 #pragma once
-// Access lists built from grants to SIDs, as the restricted token's default DACL and the
-// private desktop need them.
+// Access lists built from grants to SIDs: the path access rules, the restricted token's default
+// DACL and the private desktop.
 
 #include <expected>
 #include <span>
