@@ -1,8 +1,7 @@
 #include "accounts.h"
 
-#include <sys/random.h>
-
 #include "ascii_text.h"
+#include "host_random.h"
 #include "machine.h"
 #include "sid.h"
 
@@ -34,13 +33,7 @@ auto* find_by_sid(Items& items, std::string_view sid) {
 // Machine SIDs are three random 32-bit sub-authorities; the machine keeps them for life.
 std::string draw_machine_sid() {
     std::uint32_t parts[3] = {};
-    std::size_t filled = 0;
-    auto* bytes = reinterpret_cast<unsigned char*>(parts);
-    while (filled < sizeof(parts)) {
-        const ssize_t got = ::getrandom(bytes + filled, sizeof(parts) - filled, 0);
-        if (got > 0)
-            filled += static_cast<std::size_t>(got);
-    }
+    fill_host_random_or_abort(parts, sizeof parts);
     return "S-1-5-21-" + std::to_string(parts[0]) + "-" + std::to_string(parts[1]) + "-" +
            std::to_string(parts[2]);
 }

@@ -1,9 +1,7 @@
 #include <winsim/bcrypt.h>
 
-#include <sys/random.h>
-#include <cerrno>
-
 #include "faults.h"
+#include "host_random.h"
 
 NTSTATUS BCryptGenRandom(BCRYPT_ALG_HANDLE algorithm, PUCHAR buffer, ULONG length, ULONG flags) {
     if (auto fault = winsim::take_fault("BCryptGenRandom"))
@@ -12,15 +10,7 @@ NTSTATUS BCryptGenRandom(BCRYPT_ALG_HANDLE algorithm, PUCHAR buffer, ULONG lengt
         return STATUS_INVALID_HANDLE;
     if (buffer == nullptr && length > 0)
         return STATUS_INVALID_PARAMETER;
-    ULONG filled = 0;
-    while (filled < length) {
-        const ssize_t got = ::getrandom(buffer + filled, length - filled, 0);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return STATUS_INVALID_PARAMETER;
-        }
-        filled += static_cast<ULONG>(got);
-    }
+    if (!winsim::fill_host_random(buffer, length))
+        return STATUS_INVALID_PARAMETER;
     return STATUS_SUCCESS;
 }

@@ -8,13 +8,13 @@
 #include <winsim/dpapi.h>
 #include <winsim/kernel.h>
 
-#include <sys/random.h>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "faults.h"
+#include "host_random.h"
 #include "machine.h"
 #include "object.h"
 #include "sha256.h"
@@ -33,12 +33,7 @@ constexpr std::size_t kTagSize = 32;
 
 Bytes random_bytes(std::size_t count) {
     Bytes bytes(count);
-    std::size_t filled = 0;
-    while (filled < count) {
-        const ssize_t got = ::getrandom(bytes.data() + filled, count - filled, 0);
-        if (got > 0)
-            filled += static_cast<std::size_t>(got);
-    }
+    fill_host_random_or_abort(bytes.data(), bytes.size());
     return bytes;
 }
 
