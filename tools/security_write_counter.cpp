@@ -13,8 +13,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include <winsim/testing.h>
@@ -32,16 +30,6 @@ extern "C" DWORD QUARVEL_REAL_SET_NAMED_SECURITY_INFO(LPWSTR object_name, SE_OBJ
                                                       PSID group, PACL dacl, PACL sacl);
 
 namespace {
-
-// The first argument after the program name, from the kernel's copy of the arguments.
-std::string process_role() {
-    std::ifstream arguments("/proc/self/cmdline", std::ios::binary);
-    const std::string all{std::istreambuf_iterator<char>(arguments), {}};
-    const auto program_end = all.find('\0');
-    if (program_end == std::string::npos || program_end + 1 >= all.size())
-        return "-";
-    return all.substr(program_end + 1, all.find('\0', program_end + 1) - program_end - 1);
-}
 
 // One write() per line with O_APPEND, so that lines of concurrent processes never mix.
 void append_line(const char* log, const std::string& line) {
@@ -61,9 +49,11 @@ extern "C" DWORD QUARVEL_WRAP_SET_NAMED_SECURITY_INFO(LPWSTR object_name, SE_OBJ
         QUARVEL_REAL_SET_NAMED_SECURITY_INFO(object_name, type, information, owner, group, dacl, sacl);
     if (const char* log = std::getenv("QUARVEL_COUNTED_WRITES_LOG"); log != nullptr && *log != '\0') {
         const bool cuts_inheritance = (information & PROTECTED_DACL_SECURITY_INFORMATION) != 0;
-        append_line(log, process_role() + " " + std::to_string(winsim::last_security_write_visits()) +
-                             " " + std::to_string(result) + " " + (cuts_inheritance ? "1" : "0") +
-                             " " + quarvel::narrow_lossy(object_name) + "\n");
+        const std::string& role = winsim::process_role();
+        append_line(log, (role.empty() ? "-" : role) + " " +
+                             std::to_string(winsim::last_security_write_visits()) + " " +
+                             std::to_string(result) + " " + (cuts_inheritance ? "1" : "0") + " " +
+                             quarvel::narrow_lossy(object_name) + "\n");
     }
     return result;
 }

@@ -28,9 +28,6 @@ std::optional<Fault> take_fault(std::string_view function, std::string_view qual
 // environment of every process this one starts; empty when there are none.
 std::string faults_for_descendants();
 
-// The first argument after the program name; empty for a process started without one.
-const std::string& process_role();
-
 }  // namespace winsim
 
 // For BOOL calls whose only fault is failure: sets the injected last error and returns FALSE.

@@ -168,6 +168,10 @@ void use_host_clock();
 // ---------------------------------------------------------------- file security and reparse points
 namespace winsim {
 
+// The process's role, as faults and the call log name it: its first argument after the program
+// name ("setup", "run", "__worker", ...); empty for a process started without one.
+const std::string& process_role();
+
 // How many objects the last SetNamedSecurityInfoW of this process visited: the object and,
 // for a new DACL on a directory, every descendant it propagated to (the cost of a grant on a
 // large tree). 0 before the first.
