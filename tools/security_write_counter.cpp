@@ -22,8 +22,10 @@
 
 // The simulated host's SetNamedSecurityInfoW is a C++ function: --wrap needs its mangled name.
 // Should its declaration change, the link of the counted build fails on the __real_ name below.
-#define QUARVEL_REAL_SET_NAMED_SECURITY_INFO __real__Z21SetNamedSecurityInfoWPDs14SE_OBJECT_TYPEjPvS1_P3ACLS3_
-#define QUARVEL_WRAP_SET_NAMED_SECURITY_INFO __wrap__Z21SetNamedSecurityInfoWPDs14SE_OBJECT_TYPEjPvS1_P3ACLS3_
+#define QUARVEL_REAL_SET_NAMED_SECURITY_INFO \
+    __real__Z21SetNamedSecurityInfoWPDs14SE_OBJECT_TYPEjPvS1_P3ACLS3_
+#define QUARVEL_WRAP_SET_NAMED_SECURITY_INFO \
+    __wrap__Z21SetNamedSecurityInfoWPDs14SE_OBJECT_TYPEjPvS1_P3ACLS3_
 
 extern "C" DWORD QUARVEL_REAL_SET_NAMED_SECURITY_INFO(LPWSTR object_name, SE_OBJECT_TYPE type,
                                                       SECURITY_INFORMATION information, PSID owner,
@@ -45,9 +47,10 @@ void append_line(const char* log, const std::string& line) {
 extern "C" DWORD QUARVEL_WRAP_SET_NAMED_SECURITY_INFO(LPWSTR object_name, SE_OBJECT_TYPE type,
                                                       SECURITY_INFORMATION information, PSID owner,
                                                       PSID group, PACL dacl, PACL sacl) {
-    const DWORD result =
-        QUARVEL_REAL_SET_NAMED_SECURITY_INFO(object_name, type, information, owner, group, dacl, sacl);
-    if (const char* log = std::getenv("QUARVEL_COUNTED_WRITES_LOG"); log != nullptr && *log != '\0') {
+    const DWORD result = QUARVEL_REAL_SET_NAMED_SECURITY_INFO(object_name, type, information, owner,
+                                                              group, dacl, sacl);
+    if (const char* log = std::getenv("QUARVEL_COUNTED_WRITES_LOG");
+        log != nullptr && *log != '\0') {
         const bool cuts_inheritance = (information & PROTECTED_DACL_SECURITY_INFORMATION) != 0;
         const std::string& role = winsim::process_role();
         append_line(log, (role.empty() ? "-" : role) + " " +

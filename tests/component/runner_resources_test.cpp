@@ -27,7 +27,8 @@ class RunnerResources : public testing::LeakCheckedTest {
     void SetUp() override {
         LeakCheckedTest::SetUp();
         for (const char* folder : {"project", "out", "runtime"})
-            std::filesystem::create_directories(std::filesystem::path(machine_) / "C/work" / folder);
+            std::filesystem::create_directories(std::filesystem::path(machine_) / "C/work" /
+                                                folder);
         std::ofstream(std::filesystem::path(machine_) / "C/work/policy.json")
             << R"({"cwd":"C:\\work\\project","runtime_dir":"C:\\work\\runtime",)"
             << R"("status_file":"C:\\work\\status.json","writable_roots":["C:\\work\\out"]})";
