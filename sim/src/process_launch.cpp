@@ -249,9 +249,15 @@ BOOL launch_process(const ProcessLaunch& launch) {
     variables.emplace_back("WINSIM_ERROR_MODE", std::to_string(error_mode));
     variables.emplace_back("WINSIM_COMMAND_LINE", wtf8_from_utf16(line));
     std::string inherited_standard;
-    for (int slot = 0; slot < 3; ++slot)
-        if (plan.standard[slot] >= 0)
-            inherited_standard += (inherited_standard.empty() ? "" : ",") + std::to_string(slot);
+    for (int slot = 0; slot < 3; ++slot) {
+        if (plan.standard[slot] < 0)
+            continue;
+        // Appended piece by piece: GCC 12 takes a prefix added through operator+ for an
+        // overlapping copy at -O3.
+        if (!inherited_standard.empty())
+            inherited_standard += ',';
+        inherited_standard += std::to_string(slot);
+    }
     if (!inherited_standard.empty())
         variables.emplace_back(kInheritedStandardVariable, inherited_standard);
     if (launch.inherit_handles) {
