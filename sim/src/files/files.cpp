@@ -1,0 +1,402 @@
+// kernel32's file and directory calls on the host's file system, with Windows' access checks
+// against the calling process's token and the descriptors of sim/src/file_security.h.
+
+#include <winsim/files.h>
+#include <winsim/kernel.h>
+#include <winsim/security_attributes.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "files/file_access.h"
+#include "files/file_paths.h"
+#include "files/file_security.h"
+#include "files/reparse_points.h"
+#include "machine/faults.h"
+#include "machine/fd_object.h"
+#include "machine/object.h"
+#include "pipes/named_pipe_client.h"
+
+namespace {
+
+constexpr DWORD kWriteAccess = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
+constexpr DWORD kReadAccess = GENERIC_READ | GENERIC_ALL | FILE_READ_DATA;
+// CreateFileW asks for these besides what the caller asked for.
+constexpr DWORD kAlwaysRequested = SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+
+std::u16string_view text_of(LPCWSTR path) {
+    return path == nullptr ? std::u16string_view() : std::u16string_view(path);
+}
+
+// The host path, or FALSE with the last error set.
+std::optional<std::string> resolve(LPCWSTR path) {
+    auto host = winsim::host_path_for(text_of(path));
+    if (!host) {
+        SetLastError(host.error());
+        return std::nullopt;
+    }
+    return std::move(*host);
+}
+
+std::optional<struct stat> status_of(const std::string& host, bool follow_links = true) {
+    struct stat status {};
+    const int result =
+        follow_links ? ::stat(host.c_str(), &status) : ::lstat(host.c_str(), &status);
+    if (result != 0)
+        return std::nullopt;
+    return status;
+}
+
+// The read-only attribute, as this simulated host keeps it.
+bool is_read_only(const struct stat& status) {
+    return S_ISREG(status.st_mode) && (status.st_mode & S_IWUSR) == 0;
+}
+
+bool is_directory_link(const std::string& host) {
+    const auto target = status_of(host);
+    return target && S_ISDIR(target->st_mode);
+}
+
+// Why a name that should exist could not be found or used.
+DWORD lookup_error(const std::string& host, int error) {
+    if (error == ENOENT)
+        return winsim::missing_file_error(host);
+    if (error == ENOTDIR)
+        return ERROR_PATH_NOT_FOUND;
+    return winsim::windows_error_from_errno(error);
+}
+
+HANDLE fail_handle(DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+HANDLE handle_for(int fd, DWORD last_error) {
+    SetLastError(last_error);
+    return winsim::insert_handle(std::make_shared<winsim::FdObject>(fd, "File"));
+}
+
+int open_flags(DWORD access) {
+    const bool reads = (access & kReadAccess) != 0;
+    const bool writes = (access & kWriteAccess) != 0;
+    int flags = O_CLOEXEC;
+    if (reads && writes)
+        flags |= O_RDWR;
+    else if (writes)
+        flags |= O_WRONLY;
+    else
+        flags |= O_RDONLY;
+    // Append-only access writes at the end whatever the file position.
+    if ((access & FILE_APPEND_DATA) != 0 &&
+        (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA)) == 0)
+        flags |= O_APPEND;
+    return flags;
+}
+
+int creation_flags(DWORD disposition) {
+    switch (disposition) {
+        case CREATE_NEW:
+            return O_CREAT | O_EXCL;
+        case CREATE_ALWAYS:
+            return O_CREAT | O_TRUNC;
+        case OPEN_ALWAYS:
+            return O_CREAT;
+        case TRUNCATE_EXISTING:
+            return O_TRUNC;
+        default:
+            return 0;
+    }
+}
+
+// The descriptor a creation call asks for, or ERROR_INVALID_SECURITY_DESCR.
+struct RequestedSecurity {
+    std::optional<winsim::SecurityDescription> description;
+    DWORD error = ERROR_SUCCESS;
+};
+RequestedSecurity requested_security(LPSECURITY_ATTRIBUTES attributes) {
+    if (attributes == nullptr || attributes->lpSecurityDescriptor == nullptr)
+        return {};
+    auto description = winsim::read_security_descriptor(attributes->lpSecurityDescriptor);
+    if (!description)
+        return {std::nullopt, ERROR_INVALID_SECURITY_DESCR};
+    return {std::move(description), ERROR_SUCCESS};
+}
+
+// Gives a new object its descriptor by Windows' creation rules. A host file system that keeps
+// no extended attributes leaves it with the one it would inherit anyway.
+void give_new_object_security(const std::string& created, bool container,
+                              const RequestedSecurity& requested) {
+    const auto folder = winsim::parent_object(created);
+    if (!folder)
+        return;
+    const auto description = winsim::new_object_security(
+        winsim::effective_security(*folder), container, winsim::process_token_object()->snapshot(),
+        requested.description ? &*requested.description : nullptr);
+    (void)winsim::store_security(created, description);
+}
+
+// FILE_ADD_FILE or FILE_ADD_SUBDIRECTORY on the folder a new name goes into.
+DWORD check_may_add(const std::string& resolved_new, ACCESS_MASK right) {
+    const auto folder = winsim::parent_object(resolved_new);
+    return folder ? winsim::check_file_access(*folder, right) : ERROR_ACCESS_DENIED;
+}
+
+HANDLE open_existing(const std::string& host, const struct stat& existing, DWORD desired_access,
+                     DWORD disposition, DWORD flags_and_attributes) {
+    const bool link_itself = S_ISLNK(existing.st_mode);
+    const bool writes = (desired_access & kWriteAccess) != 0;
+    const bool truncates = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+    if (disposition == CREATE_NEW)
+        return fail_handle(ERROR_FILE_EXISTS);
+    const bool directory = S_ISDIR(existing.st_mode) || (link_itself && is_directory_link(host));
+    if (directory) {
+        const bool may_open = (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) != 0 &&
+                              (disposition == OPEN_EXISTING || disposition == OPEN_ALWAYS) &&
+                              !writes;
+        if (!may_open)
+            return fail_handle(ERROR_ACCESS_DENIED);
+    }
+    const auto resolved = winsim::resolved_object_path(host, link_itself);
+    if (!resolved)
+        return fail_handle(lookup_error(host, errno));
+    const DWORD wanted = desired_access | kAlwaysRequested | (truncates ? FILE_WRITE_DATA : 0u);
+    if (const DWORD denied = winsim::check_file_access(*resolved, wanted); denied != 0)
+        return fail_handle(denied);
+    if (is_read_only(existing) && (writes || truncates))
+        return fail_handle(ERROR_ACCESS_DENIED);
+
+    int fd = -1;
+    if (link_itself)
+        fd = ::open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    else if (directory)
+        fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    else {
+        int flags = open_flags(desired_access) | creation_flags(disposition);
+        flags &= ~(O_CREAT | O_EXCL);
+        // Truncation needs a descriptor open for writing even when only reading was asked for.
+        if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) == O_RDONLY)
+            flags = (flags & ~O_ACCMODE) | O_RDWR;
+        fd = ::open(host.c_str(), flags);
+    }
+    if (fd < 0)
+        return fail_handle(lookup_error(host, errno));
+    const bool reports_found = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
+    return handle_for(fd, reports_found ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+}
+
+HANDLE create_new(const std::string& host, DWORD desired_access, DWORD disposition,
+                  DWORD flags_and_attributes, const RequestedSecurity& requested) {
+    const auto created = winsim::resolved_new_path(host);
+    if (!created)
+        return fail_handle(ERROR_PATH_NOT_FOUND);
+    if (const DWORD denied = check_may_add(*created, FILE_ADD_FILE); denied != 0)
+        return fail_handle(denied);
+    int flags = open_flags(desired_access) | creation_flags(disposition);
+    if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) == O_RDONLY)
+        flags = (flags & ~O_ACCMODE) | O_RDWR;
+    const mode_t mode = (flags_and_attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+    const int fd = ::open(host.c_str(), flags, mode);
+    if (fd < 0) {
+        // A file that cannot be created for want of its folder.
+        if (errno == ENOENT || errno == ENOTDIR)
+            return fail_handle(ERROR_PATH_NOT_FOUND);
+        if (errno == EEXIST)
+            return fail_handle(ERROR_FILE_EXISTS);
+        return fail_handle(lookup_error(host, errno));
+    }
+    give_new_object_security(*created, false, requested);
+    return handle_for(fd, ERROR_SUCCESS);
+}
+
+}  // namespace
+
+HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD,
+                   LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
+                   DWORD flags_and_attributes, HANDLE) {
+    if (auto fault = winsim::take_fault("CreateFileW"))
+        return fail_handle(fault->value);
+    if (file_name != nullptr && winsim::is_named_pipe_name(file_name))
+        return winsim::open_named_pipe_client(file_name, desired_access, creation_disposition,
+                                              flags_and_attributes);
+    if (creation_disposition < CREATE_NEW || creation_disposition > TRUNCATE_EXISTING)
+        return fail_handle(ERROR_INVALID_PARAMETER);
+    const bool writes = (desired_access & kWriteAccess) != 0;
+    if (creation_disposition == TRUNCATE_EXISTING && !writes)
+        return fail_handle(ERROR_INVALID_PARAMETER);
+    const auto requested = requested_security(security_attributes);
+    if (requested.error != ERROR_SUCCESS)
+        return fail_handle(requested.error);
+    const auto host = resolve(file_name);
+    if (!host)
+        return INVALID_HANDLE_VALUE;
+
+    const bool link_itself = (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    if (const auto existing = status_of(*host, !link_itself))
+        return open_existing(*host, *existing, desired_access, creation_disposition,
+                             flags_and_attributes);
+    if (creation_disposition == OPEN_EXISTING || creation_disposition == TRUNCATE_EXISTING)
+        return fail_handle(lookup_error(*host, errno));
+    return create_new(*host, desired_access, creation_disposition, flags_and_attributes, requested);
+}
+
+BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security_attributes) {
+    WINSIM_FAIL_IF_INJECTED("CreateDirectoryW");
+    const auto requested = requested_security(security_attributes);
+    if (requested.error != ERROR_SUCCESS)
+        return winsim::fail(requested.error);
+    const auto host = resolve(path);
+    if (!host)
+        return FALSE;
+    if (status_of(*host, false))
+        return winsim::fail(ERROR_ALREADY_EXISTS);
+    const auto created = winsim::resolved_new_path(*host);
+    if (!created)
+        return winsim::fail(ERROR_PATH_NOT_FOUND);
+    if (const DWORD denied = check_may_add(*created, FILE_ADD_SUBDIRECTORY); denied != 0)
+        return winsim::fail(denied);
+    if (::mkdir(host->c_str(), 0777) != 0) {
+        if (errno == EEXIST)
+            return winsim::fail(ERROR_ALREADY_EXISTS);
+        if (errno == ENOENT || errno == ENOTDIR)
+            return winsim::fail(ERROR_PATH_NOT_FOUND);
+        return winsim::fail(winsim::windows_error_from_errno(errno));
+    }
+    give_new_object_security(*created, true, requested);
+    return TRUE;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR path) {
+    WINSIM_FAIL_IF_INJECTED("RemoveDirectoryW");
+    const auto host = resolve(path);
+    if (!host)
+        return FALSE;
+    const auto status = status_of(*host, false);
+    if (!status)
+        return winsim::fail(lookup_error(*host, errno));
+    // A junction or a link to a directory is removed itself, its target left alone.
+    const bool link = S_ISLNK(status->st_mode);
+    if (link ? !is_directory_link(*host) : !S_ISDIR(status->st_mode))
+        return winsim::fail(ERROR_DIRECTORY);
+    const auto resolved = winsim::resolved_object_path(*host, true);
+    if (!resolved)
+        return winsim::fail(lookup_error(*host, errno));
+    if (const DWORD denied = winsim::check_file_access(*resolved, DELETE); denied != 0)
+        return winsim::fail(denied);
+    if ((link ? ::unlink(host->c_str()) : ::rmdir(host->c_str())) == 0)
+        return TRUE;
+    if (errno == ENOTEMPTY || errno == EEXIST)
+        return winsim::fail(ERROR_DIR_NOT_EMPTY);
+    return winsim::fail(lookup_error(*host, errno));
+}
+
+DWORD GetFileAttributesW(LPCWSTR path) {
+    if (auto fault = winsim::take_fault("GetFileAttributesW")) {
+        SetLastError(fault->value);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    const auto host = resolve(path);
+    if (!host)
+        return INVALID_FILE_ATTRIBUTES;
+    const auto found = winsim::object_attributes(*host);
+    const auto resolved = found ? winsim::resolved_object_path(*host, true) : std::nullopt;
+    if (!resolved) {
+        SetLastError(lookup_error(*host, errno));
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (const DWORD denied = winsim::check_file_access(*resolved, FILE_READ_ATTRIBUTES)) {
+        SetLastError(denied);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return found->attributes;
+}
+
+BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
+    WINSIM_FAIL_IF_INJECTED("SetFileAttributesW");
+    const auto host = resolve(path);
+    if (!host)
+        return FALSE;
+    const auto status = status_of(*host);
+    const auto resolved = status ? winsim::resolved_object_path(*host, false) : std::nullopt;
+    if (!resolved)
+        return winsim::fail(lookup_error(*host, errno));
+    if (const DWORD denied = winsim::check_file_access(*resolved, FILE_WRITE_ATTRIBUTES))
+        return winsim::fail(denied);
+    if (!S_ISREG(status->st_mode))
+        return TRUE;
+    const mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) != 0
+                            ? (status->st_mode & 07777 & ~mode_t{0222})
+                            : (status->st_mode & 07777) | S_IWUSR;
+    if (::chmod(host->c_str(), mode) != 0)
+        return winsim::fail(winsim::windows_error_from_errno(errno));
+    return TRUE;
+}
+
+BOOL DeleteFileW(LPCWSTR path) {
+    WINSIM_FAIL_IF_INJECTED("DeleteFileW");
+    const auto host = resolve(path);
+    if (!host)
+        return FALSE;
+    const auto status = status_of(*host, false);
+    if (!status)
+        return winsim::fail(lookup_error(*host, errno));
+    const bool directory =
+        S_ISDIR(status->st_mode) || (S_ISLNK(status->st_mode) && is_directory_link(*host));
+    if (directory || is_read_only(*status))
+        return winsim::fail(ERROR_ACCESS_DENIED);
+    const auto resolved = winsim::resolved_object_path(*host, true);
+    if (!resolved)
+        return winsim::fail(lookup_error(*host, errno));
+    if (const DWORD denied = winsim::check_file_access(*resolved, DELETE); denied != 0)
+        return winsim::fail(denied);
+    if (::unlink(host->c_str()) != 0)
+        return winsim::fail(lookup_error(*host, errno));
+    return TRUE;
+}
+
+BOOL MoveFileExW(LPCWSTR existing_name, LPCWSTR new_name, DWORD flags) {
+    WINSIM_FAIL_IF_INJECTED("MoveFileExW");
+    const auto source = resolve(existing_name);
+    if (!source)
+        return FALSE;
+    const auto target = resolve(new_name);
+    if (!target)
+        return FALSE;
+    const auto moving = status_of(*source, false);
+    if (!moving)
+        return winsim::fail(lookup_error(*source, errno));
+    const auto moved = winsim::resolved_object_path(*source, true);
+    if (!moved)
+        return winsim::fail(lookup_error(*source, errno));
+    if (const DWORD denied = winsim::check_file_access(*moved, DELETE); denied != 0)
+        return winsim::fail(denied);
+    const auto arrival = winsim::resolved_new_path(*target);
+    if (!arrival)
+        return winsim::fail(ERROR_PATH_NOT_FOUND);
+    if (const auto replaced = status_of(*target, false)) {
+        if ((flags & MOVEFILE_REPLACE_EXISTING) == 0)
+            return winsim::fail(ERROR_ALREADY_EXISTS);
+        if (S_ISDIR(replaced->st_mode) || S_ISDIR(moving->st_mode) || is_read_only(*replaced))
+            return winsim::fail(ERROR_ACCESS_DENIED);
+        if (const DWORD denied = winsim::check_file_access(*arrival, DELETE); denied != 0)
+            return winsim::fail(denied);
+    }
+    const ACCESS_MASK add = S_ISDIR(moving->st_mode) ? FILE_ADD_SUBDIRECTORY : FILE_ADD_FILE;
+    if (const DWORD denied = check_may_add(*arrival, add); denied != 0)
+        return winsim::fail(denied);
+    // Windows keeps a moved object's descriptor as it was, inherited entries included; one
+    // that was only derived from its old folder is fixed now so that it does not change.
+    if (!S_ISLNK(moving->st_mode) && !winsim::stored_security(*moved))
+        (void)winsim::store_security(*moved, winsim::effective_security(*moved));
+    if (::rename(source->c_str(), target->c_str()) == 0)
+        return TRUE;
+    if (errno == EXDEV)
+        return winsim::fail(ERROR_NOT_SAME_DEVICE);
+    if (errno == ENOENT || errno == ENOTDIR)
+        return winsim::fail(ERROR_PATH_NOT_FOUND);
+    return winsim::fail(winsim::windows_error_from_errno(errno));
+}
