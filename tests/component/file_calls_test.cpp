@@ -32,6 +32,9 @@ TEST(SimulatedFileCalls, RenameResultsMatchWindows) {
 TEST(SimulatedFileCalls, ReadOnlyFileResultsMatchWindows) {
     testing::expect_read_only_results();
 }
+TEST(SimulatedFileCalls, ListingResultsMatchWindows) {
+    testing::expect_listing_results();
+}
 
 class SimulatedFilePlaces : public testing::HostScratch {
   protected:

@@ -31,20 +31,7 @@ class SimulatedFileSecurity : public testing::LeakCheckedTest {
   protected:
     // Gives `path` exactly the DACL of the SDDL text, protected from its parent.
     static void set_protected_dacl(const WideString& path, const char* sddl) {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            to_wide(sddl).c_str(), SDDL_REVISION_1, &descriptor, nullptr));
-        LocalPtr<void> owned(descriptor);
-        BOOL present = FALSE;
-        BOOL defaulted = FALSE;
-        PACL dacl = nullptr;
-        ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
-        WideString name = path;
-        ASSERT_EQ(
-            SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
-                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, dacl, nullptr),
-            0u);
+        ASSERT_TRUE(testing::set_protected_dacl(path, sddl)) << sddl;
     }
 
     std::filesystem::path host(const std::string& relative) const {
@@ -243,8 +230,8 @@ TEST_F(SimulatedFileSecurity, NamedSecurityCallsRefuseWhatWindowsRefuses) {
          ERROR_PRIVILEGE_NOT_HELD},
         {"missing file", missing_file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, true,
          nullptr, ERROR_FILE_NOT_FOUND},
-        {"missing folder", missing_folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-         true, nullptr, ERROR_PATH_NOT_FOUND},
+        {"missing folder", missing_folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, true,
+         nullptr, ERROR_PATH_NOT_FOUND},
         {"no memory", kept.c_str(), SE_FILE_OBJECT,
          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, true, "LocalAlloc",
          ERROR_NOT_ENOUGH_MEMORY},

@@ -18,6 +18,7 @@
 #include "platform/wide_text.h"
 #include "support/host_process.h"
 #include "support/leak_checked_test.h"
+#include "support/path_security.h"
 #include "support/started_program.h"
 #include "windows/security/command_line_quoting.h"
 
@@ -60,6 +61,52 @@ class SimulatedLogon : public testing::LeakCheckedTest {
     std::string account_sid_;
 };
 
+// What CreateProcessWithLogonW reports for one start, and the child it made, if any.
+struct LogonStart {
+    BOOL started = FALSE;
+    DWORD error = 0;
+    DWORD process_id = 0;
+};
+
+LogonStart start_as(const char* image, const char* directory, DWORD flags,
+                    const STARTUPINFOW& given) {
+    WideString line = *build_command_line({image});
+    STARTUPINFOW startup = given;
+    PROCESS_INFORMATION created{};
+    const WideString current = to_wide(directory == nullptr ? "" : directory);
+    LogonStart start;
+    start.started = CreateProcessWithLogonW(
+        to_wide(kAccount).c_str(), WIDE("."), to_wide(kPassword).c_str(), LOGON_WITH_PROFILE,
+        to_wide(image).c_str(), line.data(), flags, nullptr,
+        directory == nullptr ? nullptr : current.c_str(), &startup, &created);
+    start.error = start.started ? 0 : GetLastError();
+    start.process_id = created.dwProcessId;
+    UniqueHandle process(created.hProcess), thread(created.hThread);
+    if (process)
+        WaitForSingleObject(process.get(), 30000);
+    return start;
+}
+
+STARTUPINFOW startup_info(DWORD flags = 0, WORD show = 0) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = flags;
+    startup.wShowWindow = show;
+    return startup;
+}
+
+// A token like LocalSystem's: the system's user and no logon SID among its groups.
+std::string local_system_token() {
+    auto token = nlohmann::json::parse(winsim::administrator_token_json(true));
+    token["user"] = "S-1-5-18";
+    auto& groups = token["groups"];
+    for (auto group = groups.begin(); group != groups.end();)
+        group = ((*group)["attributes"].get<DWORD>() & 0xC0000000) == 0xC0000000
+                    ? groups.erase(group)
+                    : group + 1;
+    return token.dump();
+}
+
 // Wrong passwords, disabled accounts and sign-in rights are the sign-in tests' tampering rows.
 TEST_F(SimulatedLogon, LogonUserTakesOnlyInteractiveSignInsToLocalAccountsWithAPassword) {
     winsim::ensure_local_user("blank", "");
@@ -94,6 +141,115 @@ TEST_F(SimulatedLogon, ChildRunsAsTheAccountWithNoneOfItsCreatorsHandlesOrVariab
     EXPECT_TRUE(std::filesystem::is_directory(machine_ + "/C/Users/worker/AppData/Local/Temp"));
 }
 
+// The image and the current directory are opened as the account, not as the caller; and the
+// secondary logon service needs the logon SID of its caller's token.
+TEST_F(SimulatedLogon, ChildIsRefusedWhatItsAccountCannotOpenAndCallersWithoutALogonSid) {
+    for (const char* folder : {"open", "private"}) {
+        std::filesystem::create_directories(machine_ + "/C/" + folder);
+        std::filesystem::copy_file("/bin/true", machine_ + "/C/" + folder + "/true.exe");
+    }
+    ASSERT_TRUE(
+        testing::set_protected_dacl(to_wide("C:\\private"), "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"));
+    const std::string caller = winsim::process_token_json();
+    const struct {
+        const char* image;
+        const char* directory;
+        bool as_local_system;
+        DWORD error;
+    } rows[] = {
+        {"C:\\open\\true.exe", "C:\\open", false, 0},
+        {"C:\\private\\true.exe", "C:\\open", false, ERROR_ACCESS_DENIED},
+        {"C:\\open\\true.exe", "C:\\private", false, ERROR_ACCESS_DENIED},
+        {"C:\\open\\true.exe", "C:\\open", true, ERROR_ACCESS_DENIED},
+    };
+    for (const auto& row : rows) {
+        if (row.as_local_system)
+            winsim::set_process_token_json(local_system_token());
+        const auto start = start_as(row.image, row.directory, 0, startup_info());
+        winsim::set_process_token_json(caller);
+        EXPECT_EQ(start.error, row.error) << row.image << " in " << row.directory;
+        EXPECT_EQ(start.started != FALSE, row.error == 0) << row.image;
+    }
+    EXPECT_TRUE(testing::live_children().empty());
+}
+
+// Every such child gets a console of its own (CREATE_NEW_CONSOLE is always on, and
+// CREATE_NO_WINDOW is ignored with it); only the startup information hides its window.
+TEST_F(SimulatedLogon, ChildAlwaysGetsAConsoleWhoseWindowOnlyTheStartupInformationHides) {
+    const struct {
+        DWORD creation_flags;
+        STARTUPINFOW startup;
+        bool shown;
+    } rows[] = {
+        {0, startup_info(), true},
+        {CREATE_NO_WINDOW, startup_info(), true},
+        {CREATE_NO_WINDOW, startup_info(STARTF_USESHOWWINDOW, SW_HIDE), false},
+        {0, startup_info(STARTF_USESHOWWINDOW, 7 /* SW_SHOWMINNOACTIVE */), true},
+    };
+    std::vector<DWORD> started;
+    for (const auto& row : rows) {
+        const auto start = start_as("/bin/true", nullptr, row.creation_flags, row.startup);
+        ASSERT_TRUE(start.started) << start.error;
+        started.push_back(start.process_id);
+    }
+    // A process made by CreateProcessW keeps its creator's console unless asked otherwise.
+    WideString line = to_wide("/bin/true");
+    STARTUPINFOW startup = startup_info();
+    PROCESS_INFORMATION created{};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                               nullptr, nullptr, &startup, &created));
+    UniqueHandle process(created.hProcess), thread(created.hThread);
+    EXPECT_FALSE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE,
+                                CREATE_NEW_CONSOLE | DETACHED_PROCESS, nullptr, nullptr, &startup,
+                                &created));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    const auto windows = nlohmann::json::parse(winsim::console_windows_json());
+    ASSERT_EQ(windows.size(), std::size(rows));
+    for (std::size_t k = 0; k < std::size(rows); ++k) {
+        EXPECT_EQ(windows[k]["process_id"], started[k]) << k;
+        EXPECT_EQ(windows[k]["shown"], rows[k].shown) << k;
+    }
+    WaitForSingleObject(process.get(), 30000);
+}
+
+// The child's environment comes from the account's profile, the search path included, and the
+// profile folder that the first sign-in makes is the account's alone.
+TEST_F(SimulatedLogon, ChildEnvironmentAndProfileFolderAreTheAccountsOwn) {
+    const std::string seen = machine_ + "/seen";
+    const auto created =
+        start({"/bin/sh", "-c",
+               "{ printf '%s|%s|%s|' \"$Path\" \"$TEMP\" \"$APPDATA\"; tr '\\0' '\\n' < "
+               "/proc/$$/environ | grep -c '^PATH='; } > " +
+                   seen},
+              0);
+    UniqueHandle process(created.hProcess), thread(created.hThread);
+    ASSERT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
+    std::stringstream text;
+    text << std::ifstream(seen).rdbuf();
+    const std::string profile = "C:\\Users\\worker";
+    EXPECT_EQ(text.str(),
+              "C:\\Windows\\System32;C:\\Windows;C:\\Windows\\System32\\Wbem;"
+              "C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\;"
+              "C:\\Windows\\System32\\OpenSSH\\;" +
+                  profile + "\\AppData\\Local\\Microsoft\\WindowsApps;|" + profile +
+                  "\\AppData\\Local\\Temp|" + profile + "\\AppData\\Roaming|0\n");
+
+    const auto security = testing::read_path_security(to_wide(profile));
+    EXPECT_NE(security.control & SE_DACL_PROTECTED, 0);
+    EXPECT_EQ(security.owner, account_sid_);
+    const std::vector<testing::AclEntry> expected = {
+        {ACCESS_ALLOWED_ACE_TYPE, 3, FILE_ALL_ACCESS, "S-1-5-18"},
+        {ACCESS_ALLOWED_ACE_TYPE, 3, FILE_ALL_ACCESS, "S-1-5-32-544"},
+        {ACCESS_ALLOWED_ACE_TYPE, 3, FILE_ALL_ACCESS, account_sid_}};
+    EXPECT_EQ(security.entries, expected);
+    // Its folders inherit that list.
+    const auto temp = testing::read_path_security(to_wide(profile + "\\AppData\\Local\\Temp"));
+    ASSERT_EQ(temp.entries.size(), 3u);
+    for (const auto& entry : temp.entries)
+        EXPECT_EQ(entry.flags & INHERITED_ACE, INHERITED_ACE);
+}
+
 TEST_F(SimulatedLogon, StartWithAProfileThatCannotBeMadeFailsAndStartsNothing) {
     const auto lock = std::filesystem::path(machine_) / ".lock";
     std::filesystem::remove(lock);
@@ -103,10 +259,9 @@ TEST_F(SimulatedLogon, StartWithAProfileThatCannotBeMadeFailsAndStartsNothing) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION created{};
-    EXPECT_FALSE(CreateProcessWithLogonW(to_wide(kAccount).c_str(), WIDE("."),
-                                         to_wide(kPassword).c_str(), LOGON_WITH_PROFILE,
-                                         WIDE("/bin/sh"), line.data(), 0, nullptr, nullptr,
-                                         &startup, &created));
+    EXPECT_FALSE(CreateProcessWithLogonW(
+        to_wide(kAccount).c_str(), WIDE("."), to_wide(kPassword).c_str(), LOGON_WITH_PROFILE,
+        WIDE("/bin/sh"), line.data(), 0, nullptr, nullptr, &startup, &created));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(created.hProcess, nullptr);
     EXPECT_EQ(created.hThread, nullptr);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -195,6 +196,58 @@ inline void expect_read_only_results() {
     EXPECT_EQ(error_of(DeleteFileW(locked.c_str())), 0u);
     EXPECT_EQ(error_of(MoveFileExW(source.c_str(), locked.c_str(), MOVEFILE_REPLACE_EXISTING)), 0u);
     EXPECT_EQ(read_file(locked), "new");
+}
+
+// The names FindFirstFileW and FindNextFileW list for a pattern, or the error of the first call.
+struct Listing {
+    DWORD error = 0;
+    std::set<std::string> names;
+};
+
+inline Listing list_names(const WideString& pattern) {
+    Listing listing;
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = FindFirstFileW(pattern.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) {
+        listing.error = GetLastError();
+        return listing;
+    }
+    do
+        listing.names.insert(narrow_lossy(found.cFileName));
+    while (FindNextFileW(find, &found));
+    listing.error = GetLastError();  // ERROR_NO_MORE_FILES after the last name
+    EXPECT_TRUE(FindClose(find));
+    return listing;
+}
+
+inline void expect_listing_results() {
+    ScratchDirectory scratch;
+    ASSERT_TRUE(write_file(scratch.name("a.txt"), "a"));
+    ASSERT_TRUE(write_file(scratch.name("B.TXT"), "b"));
+    ASSERT_TRUE(CreateDirectoryW(scratch.name("sub").c_str(), nullptr));
+    const auto in = [&](const char* pattern) { return scratch.path() + to_wide(pattern); };
+    const struct {
+        const char* pattern;
+        DWORD error;
+        std::set<std::string> names;
+    } rows[] = {
+        {"\\*", ERROR_NO_MORE_FILES, {".", "..", "a.txt", "B.TXT", "sub"}},
+        {"\\*.txt", ERROR_NO_MORE_FILES, {"a.txt", "B.TXT"}},
+        {"\\?.TXT", ERROR_NO_MORE_FILES, {"a.txt", "B.TXT"}},
+        {"\\sub", ERROR_NO_MORE_FILES, {"sub"}},
+        {"\\nothing*", ERROR_FILE_NOT_FOUND, {}},
+        {"\\missing\\*", ERROR_PATH_NOT_FOUND, {}},
+    };
+    for (const auto& row : rows) {
+        const auto listing = list_names(in(row.pattern));
+        EXPECT_EQ(listing.error, row.error) << row.pattern;
+        EXPECT_EQ(listing.names, row.names) << row.pattern;
+    }
+    UniqueHandle file(CreateFileW(in("\\a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    WIN32_FIND_DATAW found{};
+    EXPECT_EQ(error_of(FindNextFileW(file.get(), &found)),
+              static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 }  // namespace quarvel::testing

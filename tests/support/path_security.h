@@ -67,6 +67,25 @@ inline PathSecurity read_path_security(const WideString& path) {
     return read;
 }
 
+// Replaces the path's access list by the DACL of the descriptor string `sddl`, protected from
+// inheritance; false when either step fails.
+inline bool set_protected_dacl(const WideString& path, const char* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            to_wide(sddl).c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    LocalPtr<void> owned(descriptor);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted))
+        return false;
+    WideString name = path;
+    return SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                 nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+}
+
 // The entries for one SID.
 inline std::vector<AclEntry> entries_for(const std::vector<AclEntry>& entries,
                                          const std::string& sid) {

@@ -23,6 +23,9 @@ TEST(FileCalls, MissingNameResultsMatchWindows) {
 TEST(FileCalls, RenameResultsMatchWindows) {
     testing::expect_rename_results();
 }
+TEST(FileCalls, ListingResultsMatchWindows) {
+    testing::expect_listing_results();
+}
 
 }  // namespace
 }  // namespace quarvel

@@ -109,6 +109,38 @@ BOOL DeleteFileW(LPCWSTR path);
 // A move between different drives' host file systems ERROR_NOT_SAME_DEVICE.
 BOOL MoveFileExW(LPCWSTR existing_name, LPCWSTR new_name, DWORD flags);
 
+// ---------------------------------------------------------------- directory listing
+
+#define ERROR_NO_MORE_FILES 18L
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;  // the reparse tag, for an entry with FILE_ATTRIBUTE_REPARSE_POINT
+    DWORD dwReserved1;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];
+};
+using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
+static_assert(sizeof(WIN32_FIND_DATAW) == 592);
+
+// Lists the entries of a folder whose names match the last component of `file_name` (the
+// wildcards * and ? in any position; names compared as NTFS compares them), "." and ".." first
+// in any folder but a drive root, then the others in the order of their upper-cased names. A
+// link is listed as itself, with FILE_ATTRIBUTE_REPARSE_POINT and its tag in dwReserved0.
+// Needs FILE_LIST_DIRECTORY on the folder (else ERROR_ACCESS_DENIED). A missing folder gives
+// ERROR_PATH_NOT_FOUND, no matching entry ERROR_FILE_NOT_FOUND; the handle closes with FindClose.
+// The entries are those of the moment of the call.
+HANDLE FindFirstFileW(LPCWSTR file_name, LPWIN32_FIND_DATAW find_data);
+// The next entry, or FALSE with ERROR_NO_MORE_FILES after the last.
+BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW find_data);
+// Closes a handle of FindFirstFileW; any other handle gives ERROR_INVALID_HANDLE.
+BOOL FindClose(HANDLE find);
+
 // ---------------------------------------------------------------- attributes, tags, final paths
 
 enum GET_FILEEX_INFO_LEVELS {

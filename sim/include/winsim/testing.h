@@ -129,6 +129,12 @@ std::string jobs_json();
 // while a handle to it is open.
 std::string desktops_json();
 
+// Every console window that process creation opened on the machine, in order, as JSON text:
+// [{"process_id": n, "command_line": "...", "shown": bool, "show_window": n}, ...]. A process
+// started with a console of its own has one (CreateProcessWithLogonW always gives its child one);
+// "shown" is false only for STARTF_USESHOWWINDOW with SW_HIDE.
+std::string console_windows_json();
+
 }  // namespace winsim
 
 // ---------------------------------------------------------------- COM, firewall, clock

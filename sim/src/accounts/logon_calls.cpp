@@ -26,17 +26,26 @@ void add_variable(std::u16string& block, std::string_view name, std::u16string_v
     block += u'\0';
 }
 
-// The environment Windows makes from the account's profile. The host's search path and
-// library path stand in for the system's variables so that host programs still start; nothing
-// else of the caller's environment reaches the child.
+// The search path Windows gives a fresh account: the system's (Windows 10's default system
+// Path) followed by the user's (the WindowsApps folder of the profile). Nothing of the caller's.
+std::u16string account_search_path(const std::u16string& windows, const std::u16string& profile) {
+    const std::u16string system32 = windows + u"\\System32";
+    return system32 + u";" + windows + u";" + system32 + u"\\Wbem;" + system32 +
+           u"\\WindowsPowerShell\\v1.0\\;" + system32 + u"\\OpenSSH\\;" + profile +
+           u"\\AppData\\Local\\Microsoft\\WindowsApps;";
+}
+
+// The environment Windows makes from the account's profile. The host's library path stands in
+// for the system's loader configuration so that host programs still start; nothing else of the
+// caller's environment reaches the child.
 std::u16string profile_environment(const winsim::SignIn& account, const std::u16string& profile) {
     std::u16string block;
-    for (const char* host : {"PATH", "LD_LIBRARY_PATH"})
-        if (const char* value = std::getenv(host); value != nullptr)
-            add_variable(block, host, winsim::utf16_from_wtf8(value));
+    if (const char* value = std::getenv("LD_LIBRARY_PATH"); value != nullptr)
+        add_variable(block, "LD_LIBRARY_PATH", winsim::utf16_from_wtf8(value));
     const std::u16string windows = winsim::windows_directory();
     const std::u16string name = winsim::utf16_from_wtf8(account.user.name);
     const std::u16string computer = winsim::utf16_from_wtf8(account.computer_name);
+    add_variable(block, "Path", account_search_path(windows, profile));
     add_variable(block, "SystemRoot", windows);
     add_variable(block, "windir", windows);
     add_variable(block, "ComSpec", windows + u"\\System32\\cmd.exe");
@@ -52,6 +61,16 @@ std::u16string profile_environment(const winsim::SignIn& account, const std::u16
     add_variable(block, "TMP", profile + u"\\AppData\\Local\\Temp");
     block += u'\0';
     return block;
+}
+
+// The secondary logon service builds the new logon session from the logon SID of the caller's
+// token; a token without one (LocalSystem's) cannot call the function at all.
+bool caller_has_logon_sid() {
+    const winsim::TokenState caller = winsim::process_token_object()->snapshot();
+    for (const auto& group : caller.groups)
+        if ((group.attributes & winsim::kGroupLogonId) == winsim::kGroupLogonId)
+            return true;
+    return false;
 }
 
 }  // namespace
@@ -87,6 +106,8 @@ BOOL CreateProcessWithLogonW(LPCWSTR user_name, LPCWSTR domain, LPCWSTR password
     if (user_name == nullptr || startup_info == nullptr || process_information == nullptr ||
         (logon_flags != 0 && logon_flags != LOGON_WITH_PROFILE))
         return winsim::fail(ERROR_INVALID_PARAMETER);
+    if (!caller_has_logon_sid())
+        return winsim::fail(ERROR_ACCESS_DENIED);
     auto signed_in = winsim::sign_in_interactively(user_name, domain, password);
     if (const auto* error = std::get_if<DWORD>(&signed_in))
         return winsim::fail(*error);
@@ -102,7 +123,10 @@ BOOL CreateProcessWithLogonW(LPCWSTR user_name, LPCWSTR domain, LPCWSTR password
         profile = winsim::utf16_from_wtf8(account.user.profile);
     std::u16string block;
     winsim::ProcessLaunch launch;
-    launch.creation_flags = creation_flags;
+    // "enabled by default - even if you do not set the flag, the system functions as if it
+    // were set" (the function's dwCreationFlags).
+    launch.creation_flags =
+        creation_flags | CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP;
     launch.environment = environment;
     if (environment == nullptr) {
         block = profile_environment(account, profile);
@@ -119,5 +143,6 @@ BOOL CreateProcessWithLogonW(LPCWSTR user_name, LPCWSTR domain, LPCWSTR password
     launch.own_console = true;
     launch.quirk = quirk;
     launch.token = account.token;
+    launch.open_as = &account.token;
     return winsim::launch_process(launch);
 }

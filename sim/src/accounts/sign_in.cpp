@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "files/file_paths.h"
+#include "files/file_security.h"
 #include "machine/ascii_text.h"
 #include "machine/wtf8.h"
 #include "security/sid.h"
@@ -41,6 +42,20 @@ bool signs_in_elevated(const AccountStore& store, const LocalUser& user) {
 bool is_directory(const std::string& path) {
     std::error_code ignored;
     return std::filesystem::is_directory(path, ignored);
+}
+
+// The list Windows gives a new profile folder: the account, SYSTEM and Administrators with full
+// control, inherited by everything in it, and nothing from C:\Users; the account owns it.
+SecurityDescription profile_security(const std::string& account_sid) {
+    constexpr BYTE kInherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    SecurityDescription description;
+    description.control = SE_DACL_PRESENT | SE_DACL_PROTECTED;
+    description.owner = account_sid;
+    description.dacl = std::vector<AccessEntry>{
+        {ACCESS_ALLOWED_ACE_TYPE, kInherited, FILE_ALL_ACCESS, "S-1-5-18"},
+        {ACCESS_ALLOWED_ACE_TYPE, kInherited, FILE_ALL_ACCESS, "S-1-5-32-544"},
+        {ACCESS_ALLOWED_ACE_TYPE, kInherited, FILE_ALL_ACCESS, account_sid}};
+    return description;
 }
 
 }  // namespace
@@ -92,6 +107,9 @@ std::optional<std::u16string> ensure_profile(const LocalUser& user) {
         std::error_code ignored;
         std::filesystem::create_directories(*host + "/AppData/Local/Temp", ignored);
         std::filesystem::create_directories(*host + "/AppData/Roaming", ignored);
+        // Its folders have no list of their own: they inherit the profile's.
+        if (const auto resolved = resolved_object_path(*host, false))
+            (void)store_security(*resolved, profile_security(account->sid));
         account->profile = profile;
         return true;
     });

@@ -13,11 +13,13 @@
 #include <mutex>
 #include <sstream>
 
+#include "files/file_security.h"
 #include "machine/faults.h"
 #include "machine/fd_object.h"
 #include "machine/object.h"
 #include "machine/wtf8.h"
 #include "processes/command_line.h"
+#include "processes/console_windows.h"
 #include "processes/exit_record.h"
 #include "processes/handle_inheritance.h"
 #include "processes/job_registry.h"
@@ -27,6 +29,7 @@
 #include "processes/process_object.h"
 #include "processes/process_program.h"
 #include "processes/process_security.h"
+#include "security/access_check.h"
 #include "security/token.h"
 
 namespace winsim {
@@ -182,6 +185,35 @@ ProcessDescriptor process_descriptor(const ProcessLaunch& launch) {
     return {map_generic_rights(*launch.token.default_dacl, kProcessGenericMapping)};
 }
 
+// Whether `token` is granted `desired` on the file or directory at the host path (the final
+// link followed, as opening it does).
+bool token_may_open(const TokenState& token, const std::string& host_path, ACCESS_MASK desired) {
+    const auto resolved = resolved_object_path(host_path, false);
+    if (!resolved)
+        return false;
+    return object_access_granted(token, effective_security(*resolved), desired,
+                                 kFileGenericMapping);
+}
+
+// The image is mapped for execution, which needs read and execute rights on the file; the
+// current directory is opened for traversal. Windows opens both as the target user when
+// another identity starts the process (the CreateProcessWithLogonW remarks).
+DWORD check_opened_as(const TokenState& token, const std::string& program,
+                      const std::string& directory) {
+    if (!token_may_open(token, program, FILE_READ_DATA | FILE_EXECUTE | SYNCHRONIZE))
+        return ERROR_ACCESS_DENIED;
+    std::string current = directory;
+    if (current.empty()) {
+        char here[4096];
+        if (::getcwd(here, sizeof here) == nullptr)
+            return ERROR_ACCESS_DENIED;
+        current = here;
+    }
+    if (!token_may_open(token, current, FILE_TRAVERSE | SYNCHRONIZE))
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 bool take_launch_fault(std::string_view function, LaunchQuirk& quirk) {
@@ -200,6 +232,10 @@ bool take_launch_fault(std::string_view function, LaunchQuirk& quirk) {
 BOOL launch_process(const ProcessLaunch& launch) {
     if ((launch.application_name == nullptr && launch.command_line == nullptr) ||
         launch.startup_info == nullptr || launch.process_information == nullptr)
+        return fail(ERROR_INVALID_PARAMETER);
+    // "This flag cannot be used with the DETACHED_PROCESS flag." (CREATE_NEW_CONSOLE)
+    if ((launch.creation_flags & CREATE_NEW_CONSOLE) != 0 &&
+        (launch.creation_flags & DETACHED_PROCESS) != 0)
         return fail(ERROR_INVALID_PARAMETER);
     ignore_broken_pipes();
     if (launch.quirk == LaunchQuirk::null_process_handle) {
@@ -226,6 +262,11 @@ BOOL launch_process(const ProcessLaunch& launch) {
         if (const auto* error = std::get_if<DWORD>(&directory))
             return fail(*error);
         plan.directory = std::get<std::string>(directory);
+    }
+    if (launch.open_as != nullptr) {
+        if (const DWORD refused = check_opened_as(*launch.open_as, plan.program, plan.directory);
+            refused != ERROR_SUCCESS)
+            return fail(refused);
     }
     for (const auto& word : words)
         plan.arguments.push_back(wtf8_from_utf16(word));
@@ -322,6 +363,9 @@ BOOL launch_process(const ProcessLaunch& launch) {
         ::close(report[0]);
         return fail(error);
     }
+
+    if (opens_console_window(launch.creation_flags))
+        record_console_window(pid, line, startup);
 
     auto child = std::make_shared<ChildProcess>(pid, gate[1]);
     if ((launch.creation_flags & CREATE_SUSPENDED) == 0) {

@@ -47,6 +47,11 @@ struct ProcessLaunch {
     // handles are handed over whether inheritable or not, and without them its standard
     // handles lead nowhere instead of to the caller's.
     bool own_console = false;
+    // When set, the image and the current directory are opened in this token's security
+    // context instead of the caller's (CreateProcessWithLogonW opens them as the target user):
+    // the image for reading and execution, the directory for traversal; a refusal fails the
+    // call with ERROR_ACCESS_DENIED.
+    const TokenState* open_as = nullptr;
 };
 
 // Takes the armed fault of a call that starts a process: false, with the injected last error

@@ -3,15 +3,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdlib>
+#include <cstring>
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include <winsim/process.h>
 
 #include "files/file_paths.h"
+#include "machine/ascii_text.h"
 #include "machine/wtf8.h"
 #include "processes/system_directory.h"
+
+extern char** environ;
 
 namespace winsim {
 namespace {
@@ -48,6 +53,19 @@ std::vector<std::string> spellings(const std::string& path) {
     return names;
 }
 
+// The variable named PATH in any letter case, as Windows finds it ("Path" in an account's
+// profile environment).
+std::optional<std::string> search_path_variable() {
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const char* equals = std::strchr(*entry, '=');
+        if (equals == nullptr || equals == *entry)
+            continue;
+        if (equal_ignoring_ascii_case(std::string_view(*entry, equals), "PATH"))
+            return std::string(equals + 1);
+    }
+    return std::nullopt;
+}
+
 // Where CreateProcess looks for a bare program name, in its documented order: the folder the
 // calling program was loaded from, the current directory, the system directory, the Windows
 // directory, then PATH (the 16-bit system directory has no place here).
@@ -64,15 +82,28 @@ std::vector<std::string> search_folders() {
         if (auto host = host_path_for(windows_folder))
             folders.push_back(std::move(*host));
     }
-    const char* path = std::getenv("PATH");
-    std::string list = path != nullptr ? path : "/usr/bin:/bin";
+    const auto path = search_path_variable();
+    if (!path) {
+        for (const char* folder : {"/usr/bin", "/bin"})
+            folders.emplace_back(folder);
+        return folders;
+    }
+    // A Windows search path (Path of an account's profile environment) lists Windows folders
+    // between semicolons; a process started from a shell has the host's, between colons.
+    const bool windows_form =
+        path->find(';') != std::string::npos || path->find('\\') != std::string::npos;
+    const char separator = windows_form ? ';' : ':';
     std::size_t start = 0;
-    while (start <= list.size()) {
-        const auto end = list.find(':', start);
+    while (start <= path->size()) {
+        const auto end = path->find(separator, start);
         const auto folder =
-            list.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!folder.empty())
-            folders.push_back(folder);
+            path->substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!folder.empty()) {
+            if (!windows_form)
+                folders.push_back(folder);
+            else if (auto host = host_path_for(utf16_from_wtf8(folder)))
+                folders.push_back(std::move(*host));
+        }
         if (end == std::string::npos)
             break;
         start = end + 1;
