@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "windows/process/command_job.h"
+#include "windows/process/hidden_console.h"
 #include "windows/security/command_line_quoting.h"
 #include "windows/security/os_failure.h"
 
@@ -43,8 +44,8 @@ void terminate_worker(HANDLE process) {
     WaitForSingleObject(process, kTerminateWaitMilliseconds);
 }
 
-Result<LaunchedWorker> launch_worker(const AccountCredential& credential, std::string_view pipe_name,
-                                     WideView current_directory) {
+Result<LaunchedWorker> launch_worker(const AccountCredential& credential,
+                                     std::string_view pipe_name, WideView current_directory) {
     const auto executable = own_executable_path();
     if (!executable)
         return std::unexpected(io_failure("Could not locate native helper", executable.error()));
@@ -57,13 +58,11 @@ Result<LaunchedWorker> launch_worker(const AccountCredential& credential, std::s
     const WideString domain = to_wide(".");
     const WideString password = to_wide(credential.password);
     const WideString directory(current_directory);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
+    STARTUPINFOW startup = hidden_console_startup();
     PROCESS_INFORMATION created{};
-    if (!CreateProcessWithLogonW(user.c_str(), domain.c_str(), password.c_str(),
-                                 LOGON_WITH_PROFILE, executable->c_str(), command_line->data(),
-                                 kWorkerCreationFlags, nullptr, directory.c_str(), &startup,
-                                 &created))
+    if (!CreateProcessWithLogonW(user.c_str(), domain.c_str(), password.c_str(), LOGON_WITH_PROFILE,
+                                 executable->c_str(), command_line->data(), kWorkerCreationFlags,
+                                 nullptr, directory.c_str(), &startup, &created))
         return std::unexpected(os_failure("worker_start_failed",
                                           "Could not create suspended protected command worker."));
     UniqueHandle thread_owner(created.hThread);
@@ -97,10 +96,10 @@ Result<void> wait_worker(LaunchedWorker worker, std::chrono::milliseconds limit)
     UniqueHandle process = std::move(worker.process);
     const DWORD waited = WaitForSingleObject(process.get(), static_cast<DWORD>(limit.count()));
     if (waited == WAIT_TIMEOUT)
-        return std::unexpected(fixed_failure(
-            "worker_exit_failed",
-            "Protected command worker did not exit after reporting completion.",
-            exit_code::internal));
+        return std::unexpected(
+            fixed_failure("worker_exit_failed",
+                          "Protected command worker did not exit after reporting completion.",
+                          exit_code::internal));
     if (waited != WAIT_OBJECT_0)
         return std::unexpected(
             os_failure("worker_exit_failed", "Could not wait for protected command worker."));

@@ -6,6 +6,7 @@
 #include "platform/unique_resource.h"
 #include "platform/wide_text.h"
 #include "platform/windows_path.h"
+#include "windows/process/hidden_console.h"
 #include "windows/security/command_line_quoting.h"
 #include "windows/security/os_failure.h"
 #include "windows/setup/system_command.h"
@@ -34,8 +35,7 @@ Result<UniqueHandle> start_as_account(std::string_view account, std::string_view
     const WideString wide_account = to_wide(account);
     const WideString local_computer = to_wide(".");
     const WideString wide_password = to_wide(password);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
+    STARTUPINFOW startup = hidden_console_startup();
     PROCESS_INFORMATION created{};
     if (!CreateProcessWithLogonW(wide_account.c_str(), local_computer.c_str(),
                                  wide_password.c_str(), LOGON_WITH_PROFILE, command.c_str(),
