@@ -153,6 +153,8 @@ FAILURE_CODES = {
                                CHECK_MACHINE),
     "desktop_create_failed": ("the private desktop could not be created", CHECK_MACHINE),
     "stdio_pipe_failed": ("the command's standard streams could not be set up", CHECK_MACHINE),
+    "command_environment_failed": ("the command's temporary directory could not be set in its "
+                                   "environment", CHECK_MACHINE),
     "process_create_failed": ("the command could not be started: most often the program does "
                               "not exist or the sandbox account may not run it", FIX_REQUEST),
     "process_resume_failed": ("the command could not be resumed", CHECK_MACHINE),

@@ -59,6 +59,8 @@ def label_of(path):
     for label, root in WORKSPACE.items():
         if text == root.lower():
             return label
+    if text.startswith(WORKSPACE["runtime_dir"].lower() + "\\quarvel-temp-"):
+        return "command's temporary directory"
     return path
 
 

@@ -12,12 +12,77 @@ bool is_not_found(DWORD error) {
     return error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND;
 }
 
+bool is_dots(const WCHAR* name) {
+    return name[0] == u'.' && (name[1] == 0 || (name[1] == u'.' && name[2] == 0));
+}
+
+// Removes one entry that is not a directory to descend into: a file, or a link of either kind.
+bool remove_leaf(const WideString& path, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return RemoveDirectoryW(path.c_str()) != FALSE;  // a link to a directory
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        (void)SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileW(path.c_str()) != FALSE;
+}
+
+bool is_real_directory(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+// Removes the files and links in `directory` and appends its subdirectories to `pending`;
+// returns how many entries could not be removed.
+std::size_t clear_files(const WideString& directory, std::vector<WideString>& pending) {
+    WIN32_FIND_DATAW found{};
+    const WideString pattern = join_path(directory, WIDE("*"));
+    const HANDLE find = FindFirstFileW(pattern.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return 0;  // nothing there to list, or nothing listable: the directory's removal tells
+    std::size_t left = 0;
+    do {
+        if (is_dots(found.cFileName))
+            continue;
+        WideString entry = join_path(directory, found.cFileName);
+        if (is_real_directory(found.dwFileAttributes))
+            pending.push_back(std::move(entry));
+        else if (!remove_leaf(entry, found.dwFileAttributes))
+            ++left;
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return left;
+}
+
 }  // namespace
 
 bool is_existing_directory(WideView path) {
     const WideString name(path);
     const DWORD attributes = GetFileAttributesW(name.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::size_t remove_directory_tree(WideView directory) {
+    // The root as its folder lists it: a link shows as itself, where asking the path for its
+    // attributes could lead through a junction into what it points to.
+    const WideString root(directory);
+    WIN32_FIND_DATAW itself{};
+    const HANDLE find = FindFirstFileW(root.c_str(), &itself);
+    if (find == INVALID_HANDLE_VALUE)
+        return is_not_found(GetLastError()) ? 0 : 1;
+    FindClose(find);
+    if (!is_real_directory(itself.dwFileAttributes))
+        return remove_leaf(root, itself.dwFileAttributes) ? 0 : 1;
+    // Directories in the order they were found; each is removed after everything found below
+    // it, that is in reverse order.
+    std::vector<WideString> directories{root};
+    std::size_t left = 0;
+    for (std::size_t next = 0; next < directories.size(); ++next) {
+        const WideString current = directories[next];
+        left += clear_files(current, directories);
+    }
+    for (auto it = directories.rbegin(); it != directories.rend(); ++it)
+        if (!RemoveDirectoryW(it->c_str()))
+            ++left;
+    return left;
 }
 
 std::expected<void, std::uint32_t> create_directory_tree(WideView directory) {

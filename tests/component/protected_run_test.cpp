@@ -71,6 +71,35 @@ std::vector<pid_t> machine_processes(const std::string& machine) {
     return found;
 }
 
+// Starts the runner with `stream` (its standard output or standard error) on `output`, closed
+// in the child when -1, and its other streams discarded; returns its pid.
+pid_t start_runner(const std::vector<std::string>& arguments, int output,
+                   int stream = STDOUT_FILENO) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, stream == STDOUT_FILENO ? STDERR_FILENO : STDOUT_FILENO);
+        if (output >= 0)
+            ::dup2(output, stream);
+        else
+            ::close(stream);
+        std::vector<char*> argv;
+        for (const auto& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+int exit_status_of(pid_t child) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 class ProtectedRun : public ProtectedMachine {
   protected:
     void SetUp() override {
@@ -122,8 +151,9 @@ TEST_F(ProtectedRun, CommandOutputAndExitCodeBecomeTheRunsOwn) {
     EXPECT_EQ(outcome.exit_code, 3);
     EXPECT_EQ(outcome.standard_output, "to standard output");
     EXPECT_EQ(outcome.standard_error, "to standard error");
-    EXPECT_EQ(status(), R"({"version":1,"operation":"run","state":"completed","code":"completed",)"
-                        R"("message":"Protected command completed.","setup_version":2,"exit_code":3})");
+    EXPECT_EQ(status(),
+              R"({"version":1,"operation":"run","state":"completed","code":"completed",)"
+              R"("message":"Protected command completed.","setup_version":2,"exit_code":3})");
     expect_only_group_entries("C:\\work\\project", 0x001301BF);
     expect_nothing_left_running();
 }
@@ -165,15 +195,29 @@ TEST_F(ProtectedRun, TraceLinesFollowTheStagesInOrder) {
     traced.environment["QUARVEL_NATIVE_TRACE"] = "1";
     const auto outcome = run({"streams", "out", "", "3"}, traced);
     std::vector<std::string> expected;
-    for (const char* stage :
-         {"runtime_validation_started", "runtime_validation_ready", "workspace_access_started",
-          "workspace_access_ready", "runtime_access_ready", "worker_launch_started",
-          "worker_launched", "worker_connected", "request_sent", "worker_request_received",
-          "worker_request_validated", "worker_identity_verified", "worker_restricted_token_ready",
-          "worker_private_desktop_ready", "worker_stdio_ready", "worker_command_created",
-          "worker_command_job_assigned", "worker_command_resumed", "command_started",
-          "command_exited_3", "terminal_frame_received", "worker_stopped",
-          "workspace_access_released"})
+    for (const char* stage : {"runtime_validation_started",
+                              "runtime_validation_ready",
+                              "workspace_access_started",
+                              "workspace_access_ready",
+                              "runtime_access_ready",
+                              "worker_launch_started",
+                              "worker_launched",
+                              "worker_connected",
+                              "request_sent",
+                              "worker_request_received",
+                              "worker_request_validated",
+                              "worker_identity_verified",
+                              "worker_restricted_token_ready",
+                              "worker_private_desktop_ready",
+                              "worker_stdio_ready",
+                              "worker_command_created",
+                              "worker_command_job_assigned",
+                              "worker_command_resumed",
+                              "command_started",
+                              "command_exited_3",
+                              "terminal_frame_received",
+                              "worker_stopped",
+                              "workspace_access_released"})
         expected.push_back(std::string("Quarvel native trace: ") + stage);
     EXPECT_EQ(lines_of(outcome.standard_error), expected);
     EXPECT_EQ(outcome.standard_output, "out");
@@ -196,8 +240,8 @@ TEST_F(ProtectedRun, RunThatFailsAtTheConnectionTracesOnlyTheStagesBefore) {
     auto lines = lines_of(outcome.standard_error);
     ASSERT_EQ(lines.size(), 8u) << outcome.standard_error;
     EXPECT_EQ(lines[6], "Quarvel native trace: worker_launched");
-    EXPECT_EQ(lines[7] + "\n",
-              error_line("worker_start_failed", "Protected command worker exited before connecting."));
+    EXPECT_EQ(lines[7] + "\n", error_line("worker_start_failed",
+                                          "Protected command worker exited before connecting."));
     EXPECT_EQ(outcome.exit_code, 70);
     expect_only_group_entries("C:\\work\\project", 0x001301BF);
     expect_nothing_left_running();
@@ -214,19 +258,20 @@ TEST_F(ProtectedRun, LocationChecksRefuseBeforeAnyAccessListChanges) {
         {"missing", "runtime", "", "Policy cwd must be an existing directory."},
         {"a-file", "runtime", "", "Policy cwd must be an existing directory."},
         {"project", "missing", "", "Policy runtime_dir must be an existing directory."},
-        {"project", "runtime", R"(,"writable_roots":["C:\\work\\out","C:\\work\\gone"],)"
-                               R"("readable_roots":["C:\\x"])",
+        {"project", "runtime",
+         R"(,"writable_roots":["C:\\work\\out","C:\\work\\gone"],)"
+         R"("readable_roots":["C:\\x"])",
          "Writable location does not exist: C:\\\\work\\\\gone."},
-        {"project", "runtime", R"(,"writable_roots":["C:\\work\\a-file"],)"
-                               R"("readable_roots":["C:\\work\\tools","C:\\no"])",
+        {"project", "runtime",
+         R"(,"writable_roots":["C:\\work\\a-file"],)"
+         R"("readable_roots":["C:\\work\\tools","C:\\no"])",
          "Readable location does not exist: C:\\\\no."},
     };
     const auto before = read_path_security(to_wide("C:\\work\\out"));
     for (const auto& row : rows) {
         std::ofstream(host("C:\\work\\policy.json"))
             << R"({"cwd":"C:\\work\\)" << row.cwd << R"(","runtime_dir":"C:\\work\\)"
-            << row.runtime_dir << R"(","status_file":"C:\\work\\status.json")" << row.roots
-            << "}";
+            << row.runtime_dir << R"(","status_file":"C:\\work\\status.json")" << row.roots << "}";
         const auto outcome = run({"streams", "", "", "0"});
         EXPECT_EQ(outcome.exit_code, 64) << row.message;
         EXPECT_EQ(outcome.standard_error, error_line("invalid_request", row.message));
@@ -257,9 +302,8 @@ TEST_F(ProtectedRun, MissingOrStaleSetupIsTheLoadersFailure) {
 
 TEST_F(ProtectedRun, ProgramThatDoesNotExistFailsAndTakesAccessBack) {
     write_policy(R"(,"writable_roots":["C:\\work\\out"])");
-    const auto outcome =
-        program({"run", "--state-dir", kStateDir, "--policy", "C:\\work\\policy.json", "--",
-                 "C:\\work\\no-such-program.exe"});
+    const auto outcome = program({"run", "--state-dir", kStateDir, "--policy",
+                                  "C:\\work\\policy.json", "--", "C:\\work\\no-such-program.exe"});
     const std::string message = "Could not create suspended protected command. Windows error 2.";
     EXPECT_EQ(outcome.exit_code, 70);
     EXPECT_EQ(outcome.standard_error, error_line("process_create_failed", message));
@@ -272,25 +316,16 @@ TEST_F(ProtectedRun, ProgramThatDoesNotExistFailsAndTakesAccessBack) {
 TEST_F(ProtectedRun, CommandWritesOnlyWhereThePolicySays) {
     std::ofstream(host("C:\\work\\tools\\readme.txt")) << "read me";
     write_policy(R"(,"writable_roots":["C:\\work\\out"],"readable_roots":["C:\\work\\tools"])");
-    const auto outcome = run({"files",
-                              "create:C:\\work\\project\\a.txt",
-                              "write:C:\\work\\project\\a.txt",
-                              "read:C:\\work\\project\\a.txt",
-                              "delete:C:\\work\\project\\a.txt",
-                              "mkdir:C:\\work\\out\\sub",
-                              "create:C:\\work\\out\\sub\\b.txt",
-                              "read:C:\\work\\out\\sub\\b.txt",
-                              "delete:C:\\work\\out\\sub\\b.txt",
-                              "read:C:\\work\\tools\\readme.txt",
-                              "list:C:\\work\\tools",
-                              "write:C:\\work\\tools\\readme.txt",
-                              "create:C:\\work\\tools\\new.txt",
-                              "create:C:\\work\\runtime\\new.txt",
-                              "create:C:\\ProgramData\\Quarvel\\new.txt",
-                              "read:C:\\ProgramData\\Quarvel\\credentials.json",
-                              "create:C:\\work\\sibling\\new.txt",
-                              "mkdir:C:\\work\\sibling\\sub",
-                              "create:C:\\new.txt"});
+    const auto outcome =
+        run({"files", "create:C:\\work\\project\\a.txt", "write:C:\\work\\project\\a.txt",
+             "read:C:\\work\\project\\a.txt", "delete:C:\\work\\project\\a.txt",
+             "mkdir:C:\\work\\out\\sub", "create:C:\\work\\out\\sub\\b.txt",
+             "read:C:\\work\\out\\sub\\b.txt", "delete:C:\\work\\out\\sub\\b.txt",
+             "read:C:\\work\\tools\\readme.txt", "list:C:\\work\\tools",
+             "write:C:\\work\\tools\\readme.txt", "create:C:\\work\\tools\\new.txt",
+             "create:C:\\work\\runtime\\new.txt", "create:C:\\ProgramData\\Quarvel\\new.txt",
+             "read:C:\\ProgramData\\Quarvel\\credentials.json", "create:C:\\work\\sibling\\new.txt",
+             "mkdir:C:\\work\\sibling\\sub", "create:C:\\new.txt"});
     EXPECT_EQ(outcome.exit_code, 0) << outcome.standard_error;
     EXPECT_EQ(outcome.standard_output,
               "create C:\\work\\project\\a.txt: ok\n"
@@ -312,6 +347,75 @@ TEST_F(ProtectedRun, CommandWritesOnlyWhereThePolicySays) {
               "mkdir C:\\work\\sibling\\sub: 5\n"
               "create C:\\new.txt: 5\n");
     expect_only_group_entries("C:\\work\\tools", 0x001200A9);
+}
+
+// The command's TEMP and TMP name a directory of this run inside the runtime directory; the
+// profile's own temporary folder admits none of its restricting SIDs. The directory goes with
+// the run, whatever the command left in it, also when the run fails after the command started.
+TEST_F(ProtectedRun, CommandHasATemporaryDirectoryOfItsOwnThatGoesWithTheRun) {
+    write_policy();
+    const auto outcome = run({"temp", "leave"});
+    EXPECT_EQ(outcome.exit_code, 0) << outcome.standard_error;
+    const std::string directory = R"(C:\\work\\runtime\\quarvel-temp-S-1-5-21(-[0-9]+){4})";
+    EXPECT_TRUE(std::regex_match(outcome.standard_output,
+                                 std::regex("TEMP (" + directory + "): ok\nTMP \\1: ok\n")))
+        << outcome.standard_output;
+    const auto left_in_runtime = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(host("C:\\work\\runtime")))
+            names.push_back(entry.path().filename().string());
+        return names;
+    };
+    EXPECT_TRUE(left_in_runtime().empty());
+
+    // The runner cannot forward the report: the run fails once the command has run.
+    int output[2];
+    ASSERT_EQ(::pipe(output), 0);
+    ::close(output[0]);
+    const pid_t runner = start_runner(run_arguments({"temp", "leave"}), output[1]);
+    ::close(output[1]);
+    EXPECT_EQ(exit_status_of(runner), 74);
+    EXPECT_EQ(json_member(status(), "code"), "io_error");
+    EXPECT_TRUE(left_in_runtime().empty());
+    expect_nothing_left_running();
+}
+
+// Windows gives every secondary sign-in's child a console; the worker's and the profile
+// initialisation's windows are hidden, so nothing appears on the user's desktop.
+TEST_F(ProtectedRun, WorkerAndProfileConsolesAreHidden) {
+    write_policy();
+    EXPECT_EQ(run({"streams", "", "", "0"}).exit_code, 0);
+    const auto windows = nlohmann::json::parse(winsim::console_windows_json());
+    int workers = 0, profiles = 0;
+    for (const auto& window : windows) {
+        const auto line = window["command_line"].get<std::string>();
+        workers += line.find(" __worker --pipe ") != std::string::npos;
+        profiles += line.find("cmd.exe /d /c exit 0") != std::string::npos;
+        EXPECT_EQ(window["shown"], false) << line;
+    }
+    EXPECT_EQ(workers, 1);
+    EXPECT_EQ(profiles, 2);
+    EXPECT_EQ(windows.size(), 3u);
+}
+
+// The worker's image is opened as the protected account: a program installed where that
+// account cannot read it cannot run anything.
+TEST_F(ProtectedRun, ProgramTheAccountCannotReadCannotStartItsWorker) {
+    write_policy();
+    std::filesystem::create_directories(host("C:\\private"));
+    const auto installed = host("C:\\private\\quarvel-sandbox-windows.exe");
+    std::filesystem::copy_file(QUARVEL_EXE, installed);
+    ASSERT_TRUE(set_protected_dacl(to_wide("C:\\private"), "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"));
+    auto arguments = run_arguments({"streams", "", "", "0"});
+    arguments[0] = installed.string();
+    const auto outcome = run_process(arguments);
+    const std::string message =
+        "Could not create suspended protected command worker. Windows error 5.";
+    EXPECT_EQ(outcome.exit_code, 70);
+    EXPECT_EQ(outcome.standard_error, error_line("worker_start_failed", message));
+    EXPECT_EQ(status(), failed_document("worker_start_failed", message));
+    expect_only_group_entries("C:\\work\\project", 0x001301BF);
+    expect_nothing_left_running();
 }
 
 TEST_F(ProtectedRun, CwdRepeatedInAnotherCaseIsGrantedOnce) {
@@ -363,8 +467,8 @@ TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBe
          "Could not open protected command worker.", 70},
         {"run/CreateProcessWithLogonW:1:2:quirk", "worker_start_failed",
          "Could not open protected command worker thread.", 70},
-        {"run/CreateJobObjectW:1:8", "job_create_failed", "Could not create process job. Windows error 8.",
-         70},
+        {"run/CreateJobObjectW:1:8", "job_create_failed",
+         "Could not create process job. Windows error 8.", 70},
         {"run/SetInformationJobObject:1:5", "job_configuration_failed",
          "Could not secure process job. Windows error 5.", 70},
         {"run/AssignProcessToJobObject:1:5", "job_assignment_failed",
@@ -377,6 +481,12 @@ TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBe
          "Protected communication channel was opened by another process.", 70},
         {"__worker/CreateProcessAsUserW:1:5", "process_create_failed",
          "Could not create suspended protected command. Windows error 5.", 70},
+        {"run/CreateDirectoryW:1:5", "io_error",
+         "Could not create command temporary directory: Access is denied. (os error 5)", 74},
+        {"run/SetNamedSecurityInfoW:8:5", "acl_update_failed", "Could not apply access rules for ",
+         70},
+        {"__worker/SetEnvironmentVariableW:1:8", "command_environment_failed",
+         "Could not set protected command temporary directory. Windows error 8.", 70},
     };
     for (const auto& row : rows) {
         ProcessOptions options;
@@ -385,7 +495,8 @@ TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBe
         EXPECT_EQ(outcome.exit_code, row.exit_code) << row.faults;
         const auto document = nlohmann::json::parse(status(), nullptr, false);
         const auto line = nlohmann::json::parse(outcome.standard_error, nullptr, false);
-        ASSERT_TRUE(document.is_object() && line.is_object()) << row.faults << outcome.standard_error;
+        ASSERT_TRUE(document.is_object() && line.is_object())
+            << row.faults << outcome.standard_error;
         EXPECT_EQ(document["state"], "failed") << row.faults;
         EXPECT_EQ(line["code"], row.code) << row.faults;
         EXPECT_EQ(line["message"].get<std::string>().rfind(row.message, 0), 0u)
@@ -395,36 +506,8 @@ TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBe
         expect_no_capability_entries("C:\\work\\project");
         expect_no_capability_entries("C:\\work\\out");
         expect_nothing_left_running();
+        EXPECT_TRUE(std::filesystem::is_empty(host("C:\\work\\runtime"))) << row.faults;
     }
-}
-
-// Starts the runner with `stream` (its standard output or standard error) on `output`, closed
-// in the child when -1, and its other streams discarded; returns its pid.
-pid_t start_runner(const std::vector<std::string>& arguments, int output,
-                   int stream = STDOUT_FILENO) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, STDIN_FILENO);
-        ::dup2(null, stream == STDOUT_FILENO ? STDERR_FILENO : STDOUT_FILENO);
-        if (output >= 0)
-            ::dup2(output, stream);
-        else
-            ::close(stream);
-        std::vector<char*> argv;
-        for (const auto& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return child;
-}
-
-int exit_status_of(pid_t child) {
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 TEST_F(ProtectedRun, RunnerKilledMidRunLeavesNoWorkerAndNoCommand) {
@@ -451,7 +534,8 @@ TEST_F(ProtectedRun, OutputStreamWithoutAReaderEndsTheRunWithTheForwardingFailur
         const char* message;  // starts with
     } rows[] = {
         {STDOUT_FILENO, {"utf8", "4"}, "Could not forward command output: "},
-        {STDERR_FILENO, {"streams", "", "to standard error", "0"},
+        {STDERR_FILENO,
+         {"streams", "", "to standard error", "0"},
          "Could not forward command error output: "},
     };
     for (const auto& row : rows) {

@@ -12,6 +12,11 @@
 //                               four-byte character straddles every block boundary, one block
 //                               per write
 //   wait-for <path> <code>      waits until <path> exists, then ends with <code>
+//   temp [leave]                for TEMP and then TMP: creates, writes, reads and deletes a file
+//                               in the directory the variable names, and writes one line,
+//                               "<variable> <directory>: ok" or "...: <Windows error>"; with
+//                               "leave", then leaves a nested directory, a file and a read-only
+//                               file behind in TEMP; ends with 0
 // A failed write to standard output or error ends it with 4.
 
 #include <cstdlib>
@@ -56,8 +61,8 @@ DWORD open_and(const WideString& path, DWORD access, DWORD disposition, DWORD fl
         return GetLastError();
     if (access == FILE_APPEND_DATA || access == GENERIC_WRITE) {
         DWORD written = 0;
-        return outcome(WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written,
-                                 nullptr));
+        return outcome(
+            WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr));
     }
     if (access == GENERIC_READ) {
         char buffer[256];
@@ -103,8 +108,8 @@ void whoami() {
     UniqueHandle owned(token);
     std::vector<std::uint64_t> buffer(128);
     DWORD length = 0;
-    if (!GetTokenInformation(token, TokenUser, buffer.data(),
-                             static_cast<DWORD>(buffer.size() * 8), &length))
+    if (!GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size() * 8),
+                             &length))
         finish(5);
     LPWSTR text = nullptr;
     if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
@@ -118,7 +123,7 @@ void whoami() {
 void utf8_blocks(unsigned long blocks) {
     constexpr std::size_t kBlock = 8192;
     const std::string straddler = "\xF0\x9F\x98\x80";  // U+1F600
-    const std::string pair = "\xC3\xA9";                // U+00E9
+    const std::string pair = "\xC3\xA9";               // U+00E9
     std::string all;
     all.reserve(blocks * kBlock);
     while (all.size() < blocks * kBlock) {
@@ -131,6 +136,39 @@ void utf8_blocks(unsigned long blocks) {
     all += "\n!";
     for (std::size_t at = 0; at < all.size(); at += kBlock)
         write_to(STD_OUTPUT_HANDLE, all.substr(at, kBlock));
+}
+
+WideString variable(const char* name) {
+    WCHAR value[1024];
+    const DWORD length = GetEnvironmentVariableW(quarvel::to_wide(name).c_str(), value, 1024);
+    return length > 0 && length < 1024 ? WideString(value, length) : WideString();
+}
+
+DWORD use_file(const WideString& path) {
+    for (const char* op : {"create", "read", "delete"})
+        if (const DWORD error = perform(op, path))
+            return error;
+    return 0;
+}
+
+void temp(bool leave) {
+    std::string report;
+    for (const char* name : {"TEMP", "TMP"}) {
+        const WideString directory = variable(name);
+        const DWORD error = use_file(directory + quarvel::to_wide("\\probe.txt"));
+        report += std::string(name) + " " + quarvel::narrow_lossy(directory) + ": " +
+                  (error == 0 ? "ok" : std::to_string(error)) + "\n";
+    }
+    if (leave) {
+        const WideString directory = variable("TEMP");
+        CreateDirectoryW((directory + quarvel::to_wide("\\left")).c_str(), nullptr);
+        CreateDirectoryW((directory + quarvel::to_wide("\\left\\deep")).c_str(), nullptr);
+        perform("create", directory + quarvel::to_wide("\\left\\deep\\file.txt"));
+        const WideString read_only = directory + quarvel::to_wide("\\read-only.txt");
+        perform("create", read_only);
+        SetFileAttributesW(read_only.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+    write_to(STD_OUTPUT_HANDLE, report);
 }
 
 void wait_for(const WideString& path) {
@@ -161,6 +199,10 @@ int main() {
     }
     if (action == "utf8" && args.size() == 2) {
         utf8_blocks(std::stoul(quarvel::narrow_lossy(args[1])));
+        finish(0);
+    }
+    if (action == "temp") {
+        temp(args.size() == 2 && quarvel::narrow_lossy(args[1]) == "leave");
         finish(0);
     }
     if (action == "wait-for" && args.size() == 3) {

@@ -88,6 +88,7 @@ constexpr CatalogueEntry kEntries[] = {
     {"capability_sid_failed", 70, ".+"},
     {"io_error", 74, IO("Could not resolve (readable|writable) location .+")},
     {"io_error", 74, IO("Could not forward command (error )?output")},
+    {"io_error", 74, IO("Could not create command temporary directory")},
     // Worker launch and supervision.
     {"io_error", 74, IO("Could not locate native helper")},
     {"worker_start_failed", 70,
@@ -128,6 +129,8 @@ constexpr CatalogueEntry kEntries[] = {
     {"ipc_write_failed", 70, "Protected communication channel accepted no data\\."},
     {"ipc_lock_failed", 70, "Protected communication lock failed\\."},
     // Worker operation.
+    {"command_environment_failed", 70,
+     "Could not set protected command temporary directory\\." WINDOWS_ERROR},
     {"worker_identity_failed", 70,
      "Could not (inspect protected command worker identity|inspect worker identity|size worker "
      "identity|read worker identity|verify protected command worker membership)\\." WINDOWS_ERROR},

@@ -5,10 +5,12 @@
 #include <string>
 
 #include "cli/console.h"
+#include "documents/command_temp_directory.h"
 #include "documents/worker_request.h"
 #include "windows/channel/message_framing.h"
 #include "windows/channel/protected_pipe.h"
 #include "windows/channel/shared_channel.h"
+#include "windows/process/command_environment.h"
 #include "windows/process/command_launch.h"
 #include "windows/process/forwarding_thread.h"
 #include "windows/process/worker_identity.h"
@@ -38,6 +40,10 @@ Result<LaunchedCommand> start_command(HANDLE pipe, std::string_view body) {
         return std::unexpected(std::move(verified.error()));
     if (auto sent = send_progress(pipe, trace, "identity_verified"); !sent)
         return std::unexpected(std::move(sent.error()));
+    if (auto temp = use_temp_directory(
+            command_temp_directory(request->policy.runtime_dir, request->capability_sid));
+        !temp)
+        return std::unexpected(std::move(temp.error()));
 
     CommandSpec spec{std::move(request->command), std::move(request->policy.cwd),
                      std::move(request->base_sid), std::move(request->capability_sid)};

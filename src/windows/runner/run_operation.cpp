@@ -4,6 +4,7 @@
 
 #include "cli/console.h"
 #include "cli/failure.h"
+#include "documents/command_temp_directory.h"
 #include "documents/sandbox_policy.h"
 #include "documents/worker_request.h"
 #include "platform/directory_tree.h"
@@ -49,9 +50,9 @@ Failure location_failure(std::string_view message) {
 Result<void> check_roots(const std::vector<WideString>& roots, std::string_view which) {
     for (const auto& root : roots)
         if (!exists(root))
-            return std::unexpected(formatted_failure("invalid_request", exit_code::invalid_request,
-                                                     which, " location does not exist: ",
-                                                     narrow_lossy(root), "."));
+            return std::unexpected(
+                formatted_failure("invalid_request", exit_code::invalid_request, which,
+                                  " location does not exist: ", narrow_lossy(root), "."));
     return {};
 }
 
@@ -123,11 +124,14 @@ class Runner {
             return std::unexpected(granted.error());
         trace_stage("workspace_access_ready");
 
-        if (auto secured =
-                protect_runtime_directory(policy_.runtime_dir, setup_.marker.owner_sid, group->get());
+        if (auto secured = protect_runtime_directory(policy_.runtime_dir, setup_.marker.owner_sid,
+                                                     group->get());
             !secured)
             return std::unexpected(secured.error());
         trace_stage("runtime_access_ready");
+
+        if (auto temp = prepare_temp_directory(*capability_sid, group->get()); !temp)
+            return std::unexpected(temp.error());
 
         auto pipe = create_protected_pipe(setup_.marker.owner_sid, account_sid());
         if (!pipe)
@@ -157,6 +161,7 @@ class Runner {
         Result<void> waited = wait_worker(std::move(*worker_));
         worker_.reset();
         trace_stage("worker_stopped");
+        remove_temp_directory();
         Result<void> released = grant_->release();
         trace_stage("workspace_access_released");
 
@@ -167,8 +172,8 @@ class Runner {
         if (!released)
             return std::unexpected(released.error());
         const std::int32_t command_exit = ended->value();
-        StatusReport completed = success_report(Operation::run, StatusState::completed,
-                                                "completed", "Protected command completed.");
+        StatusReport completed = success_report(Operation::run, StatusState::completed, "completed",
+                                                "Protected command completed.");
         completed.exit_code = command_exit;
         if (auto published = publish_status(policy_.status_file, completed); !published)
             return std::unexpected(published.error());
@@ -196,7 +201,8 @@ class Runner {
             auto canonical = resolve_location(location, "readable");
             if (!canonical)
                 return std::unexpected(canonical.error());
-            if (auto granted = set_path_access(*canonical, group, kReadAndExecuteAccess, GRANT_ACCESS);
+            if (auto granted =
+                    set_path_access(*canonical, group, kReadAndExecuteAccess, GRANT_ACCESS);
                 !granted)
                 return granted;
         }
@@ -216,6 +222,38 @@ class Runner {
         return {};
     }
 
+    // The command's temporary directory, made inside the secured runtime directory (whose
+    // entries it inherits: there the group may only read) and opened to the group and the
+    // capability SID for modification, as a writable root is. Only this run knows its name, so
+    // no lock is taken. It is named through the runtime directory's final path, which has no
+    // length limit, so that nothing the command nests inside it is out of the removal's reach.
+    Result<void> prepare_temp_directory(const std::string& capability_sid, PSID group) {
+        auto runtime = canonical_path(policy_.runtime_dir);
+        if (!runtime)
+            return std::unexpected(
+                io_failure("Could not create command temporary directory", runtime.error()));
+        WideString directory = command_temp_directory(*runtime, capability_sid);
+        if (!CreateDirectoryW(directory.c_str(), nullptr))
+            return std::unexpected(io_failure("Could not create command temporary directory",
+                                              static_cast<std::uint32_t>(GetLastError())));
+        temp_directory_ = directory;
+        for (PSID trustee : {group, grant_->capability()})
+            if (auto granted = set_path_access(directory, trustee, kModifyAccess, GRANT_ACCESS);
+                !granted)
+                return granted;
+        return {};
+    }
+
+    // Once nothing of the command runs any more. What cannot be removed does not change the
+    // run's outcome; a trace line says it stayed.
+    void remove_temp_directory() {
+        if (!temp_directory_)
+            return;
+        if (remove_directory_tree(*temp_directory_) != 0)
+            trace_stage("command_temp_directory_left");
+        temp_directory_.reset();
+    }
+
     // The worker connects, and the client at the other end is the worker itself: a process
     // that opened the pipe first must not be handed the request.
     Result<void> connect_worker() {
@@ -223,13 +261,13 @@ class Runner {
             return accepted;
         ULONG client = 0;
         if (!GetNamedPipeClientProcessId(pipe_.get(), &client))
-            return std::unexpected(os_failure("worker_start_failed",
-                                              "Could not identify protected command worker."));
+            return std::unexpected(
+                os_failure("worker_start_failed", "Could not identify protected command worker."));
         if (client != GetProcessId(worker_->process.get()))
-            return std::unexpected(fixed_failure(
-                "worker_start_failed",
-                "Protected communication channel was opened by another process.",
-                exit_code::internal));
+            return std::unexpected(
+                fixed_failure("worker_start_failed",
+                              "Protected communication channel was opened by another process.",
+                              exit_code::internal));
         return {};
     }
 
@@ -308,9 +346,11 @@ class Runner {
             worker_->job.reset();  // its last handle: the job ends the worker and all it started
         }
         pipe_.reset();
+        remove_temp_directory();
         if (grant_)
             (void)grant_->release();
-        if (auto published = publish_status(policy_.status_file, failed_report(Operation::run, failure));
+        if (auto published =
+                publish_status(policy_.status_file, failed_report(Operation::run, failure));
             !published)
             print_error_line(published.error());
         print_error_line(failure);
@@ -321,6 +361,7 @@ class Runner {
     const LoadedSetup& setup_;
     const std::vector<std::string>& command_;
     std::optional<WorkspaceGrant> grant_;
+    std::optional<WideString> temp_directory_;
     UniqueHandle pipe_;
     std::optional<LaunchedWorker> worker_;
 };
