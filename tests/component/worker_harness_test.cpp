@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -97,6 +98,18 @@ class WorkerHarness : public ::testing::Test {
     // request, collects the frames and the worker's exit code.
     WorkerRun run(const WorkerRequest& request, const std::string& faults = "",
                   const std::string& account = kAccount) {
+        return run_sending(
+            [&](HANDLE pipe) {
+                auto body = write_worker_request(request);
+                EXPECT_TRUE(body);
+                EXPECT_TRUE(write_message_body(pipe, *body));
+            },
+            faults, account);
+    }
+
+    // The same with whatever `send` writes on the channel in place of the request.
+    WorkerRun run_sending(const std::function<void(HANDLE)>& send, const std::string& faults = "",
+                          const std::string& account = kAccount) {
         auto pipe = create_protected_pipe(own_user_sid(), account_sid_);
         EXPECT_TRUE(pipe) << pipe.error().message;
         UniqueHandle token(winsim::create_token_handle(winsim::account_token_json(account)));
@@ -121,9 +134,7 @@ class WorkerHarness : public ::testing::Test {
         auto accepted = accept_worker(pipe->handle.get(), worker.get());
         EXPECT_TRUE(accepted) << accepted.error().message;
         if (accepted) {
-            auto body = write_worker_request(request);
-            EXPECT_TRUE(body);
-            EXPECT_TRUE(write_message_body(pipe->handle.get(), *body));
+            send(pipe->handle.get());
             while (auto frame = read_message<WorkerFrame>(pipe->handle.get())) {
                 run.frames.push_back(std::move(*frame));
                 if (is_terminal(run.frames.back()))
@@ -186,6 +197,32 @@ TEST_F(WorkerHarness, RequestThatCannotBeReadWholeClosesTheChannelWithoutAFrameO
     auto result = run(request({"/bin/true"}, true), "ReadFile@Pipe:2:1450");
     EXPECT_TRUE(result.frames.empty());
     EXPECT_EQ(result.worker_exit_code, 70u);
+}
+
+// A length of zero leaves nothing unread: the refusal is reported. A length over the limit
+// announces a body the runner is still sending: a frame could only wait for a reader that is
+// still writing, so the worker says nothing and goes.
+TEST_F(WorkerHarness, RefusedLengthIsReportedOnlyWhenNoBodyIsPending) {
+    const struct {
+        std::uint32_t length;
+        std::vector<WorkerFrame> frames;
+    } rows[] = {
+        {0, {frame::Failed{"invalid_request", "Protected command message length is invalid."}}},
+        {kMaxMessageBytes + 1, {}},
+    };
+    for (const auto& row : rows) {
+        const auto result = run_sending([&](HANDLE pipe) {
+            const std::uint8_t prefix[4] = {static_cast<std::uint8_t>(row.length),
+                                            static_cast<std::uint8_t>(row.length >> 8),
+                                            static_cast<std::uint8_t>(row.length >> 16),
+                                            static_cast<std::uint8_t>(row.length >> 24)};
+            DWORD written = 0;
+            EXPECT_TRUE(WriteFile(pipe, prefix, sizeof prefix, &written, nullptr));
+            EXPECT_TRUE(FlushFileBuffers(pipe));
+        });
+        EXPECT_EQ(result.frames, row.frames) << row.length;
+        EXPECT_EQ(result.worker_exit_code, 64u) << row.length;
+    }
 }
 
 TEST_F(WorkerHarness, ExitedThatCannotBeFlushedEndsTheWorkerWithoutAFrameAfterIt) {

@@ -87,11 +87,14 @@ Result<void> write_message(HANDLE pipe, const WorkerRequest& request) {
     return write_serialised(pipe, write_worker_request(request));
 }
 
-Result<std::string> read_message_body(HANDLE pipe) {
+Result<std::uint32_t> read_length_prefix(HANDLE pipe) {
     LengthPrefix prefix{};
     if (auto read = read_exact(pipe, prefix); !read)
         return std::unexpected(std::move(read.error()));
-    const std::uint32_t length = decode_length(prefix);
+    return decode_length(prefix);
+}
+
+Result<std::string> read_message_body(HANDLE pipe, std::uint32_t length) {
     if (length == 0 || length > kMaxMessageBytes)
         return std::unexpected(fixed_failure("invalid_request",
                                              "Protected command message length is invalid.",
@@ -108,6 +111,13 @@ Result<std::string> read_message_body(HANDLE pipe) {
     if (!read)
         return std::unexpected(std::move(read.error()));
     return body;
+}
+
+Result<std::string> read_message_body(HANDLE pipe) {
+    auto length = read_length_prefix(pipe);
+    if (!length)
+        return std::unexpected(std::move(length.error()));
+    return read_message_body(pipe, *length);
 }
 
 template <>

@@ -34,6 +34,12 @@ Result<void> write_message(HANDLE pipe, const WorkerRequest& request);
 // Read failures are those of read_exact (ipc_closed, ipc_read_failed).
 Result<std::string> read_message_body(HANDLE pipe);
 
+// The same in two steps, for a reader that must know what a refused length leaves on the
+// channel: the length as the prefix gives it, unchecked; then the body of that length, the
+// length checked first as above.
+Result<std::uint32_t> read_length_prefix(HANDLE pipe);
+Result<std::string> read_message_body(HANDLE pipe, std::uint32_t length);
+
 // Parses a body that read_message_body received as `Document`; a body that is not one gives
 // invalid_request "Invalid protected command message: " + the reader's description (64).
 template <class Document>

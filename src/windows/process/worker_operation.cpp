@@ -124,11 +124,20 @@ std::int32_t run_worker(std::string_view pipe_name) {
         return pipe.error().exit_code;
     }
 
-    // A request that could not be read whole (the read failed, or its length was refused)
-    // leaves the runner in its flush, waiting for bytes this end will never take; a Failed frame
-    // would then wait in its own flush for a runner that cannot read it. The channel is unusable
-    // after a failed read, so nothing is written on it: the runner sees it close.
-    auto body = read_message_body(pipe->get());
+    // A request that could not be read whole (the read failed, or a length over the limit was
+    // refused with its body still unread) leaves the runner in its flush, waiting for bytes
+    // this end will never take; a Failed frame would then wait in its own flush for a runner
+    // that cannot read it, so nothing is written on the channel and the runner sees it close.
+    // A length of zero announces no body: the runner has nothing more to send and reads
+    // frames, so that refusal is reported to it like any other.
+    auto length = read_length_prefix(pipe->get());
+    if (!length) {
+        print_error_line(length.error());
+        return length.error().exit_code;
+    }
+    auto body = read_message_body(pipe->get(), *length);
+    if (!body && *length == 0)
+        return report_failure(pipe->get(), body.error());  // path A
     if (!body) {
         print_error_line(body.error());
         return body.error().exit_code;
