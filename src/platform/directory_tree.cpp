@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/file_attributes.h"
 #include "platform/win32.h"
 #include "platform/windows_path.h"
 
@@ -55,9 +56,8 @@ std::size_t clear_files(const WideString& directory, std::vector<WideString>& pe
 }  // namespace
 
 bool is_existing_directory(WideView path) {
-    const WideString name(path);
-    const DWORD attributes = GetFileAttributesW(name.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const auto attributes = attributes_following_links(path);
+    return attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::size_t remove_directory_tree(WideView directory) {

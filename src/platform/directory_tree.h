@@ -16,15 +16,15 @@ namespace quarvel {
 // when not even the root exists.
 std::expected<void, std::uint32_t> create_directory_tree(WideView directory);
 
-// Whether the path names an existing directory (a link to one included).
+// Whether the path names an existing directory: a link to one counts, a dangling link does not.
 bool is_existing_directory(WideView path);
 
 // Removes `directory` and everything in it. Links are never followed: a symbolic link or
 // junction, in the tree or as `directory` itself, is removed as a link and what it points to is
 // left alone. Read-only files are made writable first, as Windows refuses to delete them. Goes
 // on past what cannot be removed and returns how many removals failed (0: the whole tree is
-// gone; a directory that is not there counts as gone). The walk keeps its own stack, so the depth of
-// the tree is no limit.
+// gone; a directory that is not there counts as gone). The walk keeps its own stack, so the depth
+// of the tree is no limit.
 std::size_t remove_directory_tree(WideView directory);
 
 }  // namespace quarvel

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
 #include <regex>
 #include <set>
 #include <thread>
@@ -279,6 +280,77 @@ TEST_F(ProtectedRun, LocationChecksRefuseBeforeAnyAccessListChanges) {
         EXPECT_EQ(read_path_security(to_wide("C:\\work\\out")), before) << row.message;
         EXPECT_TRUE(explicit_entries("C:\\work\\project").empty()) << row.message;
     }
+}
+
+// The runtime directory's list replaces what it had and lets the command only read: on, inside
+// or above a workspace location it would take the user's own list away for good. And a location
+// that is a link counts as what it leads to: a dangling one does not exist. Both are refused
+// before any access list changes.
+TEST_F(ProtectedRun, RuntimeApartFromTheWorkspaceAndLinksThatLeadNowhereAreRefused) {
+    std::filesystem::create_directories(host("C:\\work\\project\\inside"));
+    ASSERT_EQ(winsim::make_directory_junction(u"C:\\work\\dangling", u"C:\\work\\gone"), 0u);
+    ASSERT_EQ(winsim::make_symbolic_link(u"C:\\work\\dangling-link", u"C:\\work\\gone"), 0u);
+    const std::string separate = "Policy runtime_dir must be separate from the workspace.";
+    const struct {
+        const char* members;  // after "status_file"
+        std::string message;
+    } rows[] = {
+        {R"(,"cwd":"C:\\work\\project","runtime_dir":"C:\\work\\project")", separate},
+        {R"(,"cwd":"C:\\work\\project","runtime_dir":"c:\\WORK\\Project\\")", separate},
+        {R"(,"cwd":"C:\\work\\project","runtime_dir":"C:\\work\\project\\inside")", separate},
+        {R"(,"cwd":"C:\\work\\project","runtime_dir":"C:\\work")", separate},
+        {R"(,"cwd":"C:\\work\\project","runtime_dir":"C:\\work\\tools",)"
+         R"("readable_roots":["C:\\work\\tools"])",
+         separate},
+        {R"(,"cwd":"C:\\work\\project","runtime_dir":"C:\\",)"
+         R"("writable_roots":["C:\\work\\out"])",
+         separate},
+        {R"(,"cwd":"C:\\work\\dangling","runtime_dir":"C:\\work\\runtime")",
+         "Policy cwd must be an existing directory."},
+        {R"(,"cwd":"C:\\work\\project","runtime_dir":"C:\\work\\dangling-link")",
+         "Policy runtime_dir must be an existing directory."},
+        {R"(,"cwd":"C:\\work\\project","runtime_dir":"C:\\work\\runtime",)"
+         R"("writable_roots":["C:\\work\\dangling"])",
+         "Writable location does not exist: C:\\\\work\\\\dangling."},
+        {R"(,"cwd":"C:\\work\\project","runtime_dir":"C:\\work\\runtime",)"
+         R"("readable_roots":["C:\\work\\dangling-link"])",
+         "Readable location does not exist: C:\\\\work\\\\dangling-link."},
+    };
+    std::map<std::string, PathSecurity> before;
+    for (const char* path : {"C:\\", "C:\\work", "C:\\work\\project", "C:\\work\\project\\inside",
+                             "C:\\work\\tools", "C:\\work\\out", "C:\\work\\runtime"})
+        before[path] = read_path_security(to_wide(path));
+    for (const auto& row : rows) {
+        std::ofstream(host("C:\\work\\policy.json"), std::ios::trunc)
+            << R"({"status_file":"C:\\work\\status.json")" << row.members << "}";
+        const auto outcome = run({"streams", "", "", "0"});
+        EXPECT_EQ(outcome.exit_code, 64) << row.members;
+        EXPECT_EQ(outcome.standard_error, error_line("invalid_request", row.message))
+            << row.members;
+        EXPECT_EQ(status(), failed_document("invalid_request", row.message)) << row.members;
+        for (const auto& [path, security] : before)
+            EXPECT_EQ(read_path_security(to_wide(path)), security) << path << " " << row.members;
+    }
+}
+
+// A status file that is not absolute names no place the host chose: nothing is published, not
+// beside the runner's current directory nor at the root of its drive.
+TEST_F(ProtectedRun, StatusFileThatIsNotAbsoluteGetsNothing) {
+    std::filesystem::create_directories(host("C:\\work\\here"));
+    ProcessOptions options;
+    options.working_directory = host("C:\\work\\here").string();
+    for (const char* status_file : {"status.json", "\\\\rooted-status.json"}) {
+        std::ofstream(host("C:\\work\\policy.json"), std::ios::trunc)
+            << R"({"cwd":"C:\\work\\project","runtime_dir":"C:\\work\\runtime","status_file":")"
+            << status_file << R"("})";
+        const auto outcome = run({"streams", "", "", "0"}, options);
+        EXPECT_EQ(outcome.exit_code, 64) << status_file;
+        EXPECT_EQ(
+            outcome.standard_error,
+            error_line("invalid_request", "Policy field status_file must be an absolute path."));
+    }
+    EXPECT_FALSE(std::filesystem::exists(host("C:\\work\\here\\status.json")));
+    EXPECT_FALSE(std::filesystem::exists(host("C:\\rooted-status.json")));
 }
 
 TEST_F(ProtectedRun, MissingOrStaleSetupIsTheLoadersFailure) {

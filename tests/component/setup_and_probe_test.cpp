@@ -83,9 +83,9 @@ TEST_F(SetupAndProbe, SetupOnAFreshMachinePreparesEverythingAndProbeAgrees) {
         << marker();
     const std::string secret = R"x(\{"username":"QuarvelSandbox(Online|NoNet)",)x"
                                R"("protected_password":"([0-9a-f][0-9a-f])+"\})";
-    EXPECT_TRUE(std::regex_match(contents(state("credentials.json")),
-                                 std::regex(R"(\{"version":2,"online":)" + secret +
-                                            R"(,"offline":)" + secret + R"(\})")));
+    EXPECT_TRUE(std::regex_match(
+        contents(state("credentials.json")),
+        std::regex(R"(\{"version":2,"online":)" + secret + R"(,"offline":)" + secret + R"(\})")));
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(state()))
         names.push_back(entry.path().filename().string());
@@ -139,7 +139,8 @@ TEST_F(SetupAndProbe, SetupAgainRefreshesPasswordsAndKeepsWhatOthersChanged) {
             user["comment"] = "changed by an administrator";
             user["flags"] = 0x10041 | 0x0020;
         }
-    std::ofstream(std::filesystem::path(machine_) / "accounts.json", std::ios::trunc) << store.dump();
+    std::ofstream(std::filesystem::path(machine_) / "accounts.json", std::ios::trunc)
+        << store.dump();
 
     ASSERT_EQ(setup().exit_code, 0);
     const auto before = json_of(first_marker);
@@ -150,7 +151,8 @@ TEST_F(SetupAndProbe, SetupAgainRefreshesPasswordsAndKeepsWhatOthersChanged) {
     const auto old_secrets = json_of(first_secrets);
     const auto new_secrets = json_of(contents(state("credentials.json")));
     for (const char* account : {"online", "offline"})
-        EXPECT_NE(new_secrets[account]["protected_password"], old_secrets[account]["protected_password"]);
+        EXPECT_NE(new_secrets[account]["protected_password"],
+                  old_secrets[account]["protected_password"]);
     EXPECT_EQ(user("QuarvelSandboxOnline")["comment"], "changed by an administrator");
     EXPECT_EQ(user("QuarvelSandboxOnline")["flags"], 0x10061);
     EXPECT_EQ(probe().exit_code, 0);
@@ -171,11 +173,12 @@ TEST_F(SetupAndProbe, RefusalsComeBeforeWhatTheyProtect) {
     // A relative directory is refused before it is made.
     ProcessOptions in_work;
     in_work.working_directory = host("C:\\work").string();
-    outcome = program({"setup", "--state-dir", "relative-state", "--status-file", kStatusFile},
-                      in_work);
+    outcome =
+        program({"setup", "--state-dir", "relative-state", "--status-file", kStatusFile}, in_work);
     EXPECT_EQ(outcome.exit_code, 64);
-    EXPECT_EQ(outcome.standard_error,
-              error_line("invalid_request", "Protection settings directory must be an absolute path."));
+    EXPECT_EQ(
+        outcome.standard_error,
+        error_line("invalid_request", "Protection settings directory must be an absolute path."));
     EXPECT_FALSE(std::filesystem::exists(host("C:\\work\\relative-state")));
 
     // A junction or a symbolic link is refused once the creation step has passed over it.
@@ -197,8 +200,8 @@ TEST_F(SetupAndProbe, RefusalsComeBeforeWhatTheyProtect) {
 
 TEST_F(SetupAndProbe, OwnerSidIsKeptAsTypedAndMustBeASid) {
     const std::string typed = "s-1-5-21-1-2-3-4242";
-    auto outcome = program({"setup", "--state-dir", kStateDir, "--status-file", kStatusFile,
-                            "--owner-sid", typed});
+    auto outcome = program(
+        {"setup", "--state-dir", kStateDir, "--status-file", kStatusFile, "--owner-sid", typed});
     ASSERT_EQ(outcome.exit_code, 0) << outcome.standard_error;
     EXPECT_EQ(json_of(marker())["owner_sid"], typed);
     EXPECT_EQ(read_path_security(to_wide(kStateDir)).entries.at(0).sid, "S-1-5-21-1-2-3-4242");
@@ -208,8 +211,9 @@ TEST_F(SetupAndProbe, OwnerSidIsKeptAsTypedAndMustBeASid) {
     outcome = program({"setup", "--state-dir", kStateDir, "--status-file", kStatusFile,
                        "--owner-sid", "not-a-sid"});
     EXPECT_EQ(outcome.exit_code, 70);
-    EXPECT_EQ(outcome.standard_error,
-              error_line("invalid_sid", "Could not parse security identifier. Windows error 1337."));
+    EXPECT_EQ(
+        outcome.standard_error,
+        error_line("invalid_sid", "Could not parse security identifier. Windows error 1337."));
     EXPECT_FALSE(accounts()["groups"].dump().find("QuarvelSandboxUsers") == std::string::npos);
     EXPECT_TRUE(user("QuarvelSandboxOnline").is_null());
 }
@@ -271,6 +275,19 @@ TEST_F(SetupAndProbe, EachOwnFailureOfSetupIsReportedWithItsCodeAndExitCode) {
     }
 }
 
+// A link in cmd.exe's place counts as what it leads to: one that leads nowhere is no command.
+TEST_F(SetupAndProbe, SystemCommandThatIsADanglingLinkIsUnavailable) {
+    WCHAR directory[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryW(directory, MAX_PATH), 0u);  // installs cmd.exe on the machine
+    const std::u16string command = std::u16string(directory) + u"\\cmd.exe";
+    ASSERT_TRUE(DeleteFileW(command.c_str()));
+    ASSERT_EQ(winsim::make_symbolic_link(command, std::u16string(directory) + u"\\gone.exe"), 0u);
+    const auto outcome = setup();
+    EXPECT_EQ(outcome.exit_code, 70);
+    EXPECT_EQ(outcome.standard_error,
+              error_line("system_command_unavailable", "Windows system command is unavailable."));
+}
+
 TEST_F(SetupAndProbe, ProbeWithoutSetupOrWithARelativeDirectory) {
     auto outcome = probe();
     EXPECT_EQ(outcome.exit_code, 78);
@@ -304,93 +321,129 @@ TEST_F(SetupAndProbe, TamperingStopsLoadingWithItsOwnFailure) {
         };
     };
     const Row rows[] = {
-        {"password changed", [](SetupAndProbe&) {
-             winsim::set_local_user_password("QuarvelSandboxOnline", "Other-password-1"); },
+        {"password changed",
+         [](SetupAndProbe&) {
+             winsim::set_local_user_password("QuarvelSandboxOnline", "Other-password-1");
+         },
          "account_logon_failed", sign_in + "1326."},
-        {"disabled", [](SetupAndProbe&) {
-             winsim::set_local_user_disabled("QuarvelSandboxNoNet", true); },
+        {"disabled",
+         [](SetupAndProbe&) { winsim::set_local_user_disabled("QuarvelSandboxNoNet", true); },
          "account_logon_failed", sign_in + "1331."},
-        {"denied interactive sign-in", [](SetupAndProbe&) {
-             winsim::deny_interactive_logon("QuarvelSandboxOnline"); },
+        {"denied interactive sign-in",
+         [](SetupAndProbe&) { winsim::deny_interactive_logon("QuarvelSandboxOnline"); },
          "account_logon_failed", sign_in + "1385."},
-        {"in Administrators", [](SetupAndProbe& t) {
-             winsim::add_local_group_member("Administrators",
-                                            t.user("QuarvelSandboxOnline")["sid"].get<std::string>()); },
+        {"in Administrators",
+         [](SetupAndProbe& t) {
+             winsim::add_local_group_member(
+                 "Administrators", t.user("QuarvelSandboxOnline")["sid"].get<std::string>());
+         },
          "account_verification_failed", unsafe},
-        {"out of the group", [](SetupAndProbe& t) {
-             winsim::remove_local_group_member("QuarvelSandboxUsers",
-                                               t.user("QuarvelSandboxNoNet")["sid"].get<std::string>()); },
+        {"out of the group",
+         [](SetupAndProbe& t) {
+             winsim::remove_local_group_member(
+                 "QuarvelSandboxUsers", t.user("QuarvelSandboxNoNet")["sid"].get<std::string>());
+         },
          "account_verification_failed", unsafe},
-        {"deleted and made again", [](SetupAndProbe&) {
+        {"deleted and made again",
+         [](SetupAndProbe&) {
              winsim::delete_local_user("QuarvelSandboxNoNet");
-             winsim::ensure_local_user("QuarvelSandboxNoNet", "Other-password-1"); },
+             winsim::ensure_local_user("QuarvelSandboxNoNet", "Other-password-1");
+         },
          "setup_required", changed},
         {"deleted", [](SetupAndProbe&) { winsim::delete_local_user("QuarvelSandboxOnline"); },
-         "account_lookup_failed", "Could not size account security identifier. Windows error 1332."},
-        {"every lookup before any comparison", [](SetupAndProbe& t) {
+         "account_lookup_failed",
+         "Could not size account security identifier. Windows error 1332."},
+        {"every lookup before any comparison",
+         [](SetupAndProbe& t) {
              auto text = t.marker();
              const std::string key = "\"group_sid\":\"S-1-5-21-";
              text.replace(text.find(key), key.size(), "\"group_sid\":\"S-1-5-21-9");
              std::ofstream(t.state("setup.json"), std::ios::trunc) << text;
-             winsim::delete_local_user("QuarvelSandboxNoNet"); },
-         "account_lookup_failed", "Could not size account security identifier. Windows error 1332."},
-        {"rule removed", [](SetupAndProbe&) {
-             winsim::remove_firewall_rules("quarvel_protected_commands_offline"); },
+             winsim::delete_local_user("QuarvelSandboxNoNet");
+         },
+         "account_lookup_failed",
+         "Could not size account security identifier. Windows error 1332."},
+        {"rule removed",
+         [](SetupAndProbe&) {
+             winsim::remove_firewall_rules("quarvel_protected_commands_offline");
+         },
          "setup_required", refresh_rule},
         {"rule disabled", rule_change(R"({"enabled":false})"), "setup_required", refresh_rule},
         {"rule allows", rule_change(R"({"action":1})"), "setup_required", refresh_rule},
         {"rule inbound", rule_change(R"({"direction":1})"), "setup_required", refresh_rule},
-        {"rule names another SID", rule_change(R"x({"local_user_authorized_list":"O:LSD:(A;;CC;;;S-1-5-21-9-9-9-1001)"})x"),
+        {"rule names another SID",
+         rule_change(R"x({"local_user_authorized_list":"O:LSD:(A;;CC;;;S-1-5-21-9-9-9-1001)"})x"),
          "setup_required", refresh_rule},
-        {"marker in lower case", [](SetupAndProbe& t) {
+        {"marker in lower case",
+         [](SetupAndProbe& t) {
              auto text = t.marker();
              for (const char* key : {"\"group_sid\":\"S", "\"online_sid\":\"S"})
-                 text.replace(text.find(key), std::strlen(key), std::string(key, std::strlen(key) - 1) + "s");
-             std::ofstream(t.state("setup.json"), std::ios::trunc) << text; },
+                 text.replace(text.find(key), std::strlen(key),
+                              std::string(key, std::strlen(key) - 1) + "s");
+             std::ofstream(t.state("setup.json"), std::ios::trunc) << text;
+         },
          nullptr, ""},
-        {"offline SID in lower case: the rule test is exact", [](SetupAndProbe& t) {
+        {"offline SID in lower case: the rule test is exact",
+         [](SetupAndProbe& t) {
              auto text = t.marker();
              const std::string key = "\"offline_sid\":\"S";
              text.replace(text.find(key), key.size(), "\"offline_sid\":\"s");
-             std::ofstream(t.state("setup.json"), std::ios::trunc) << text; },
+             std::ofstream(t.state("setup.json"), std::ios::trunc) << text;
+         },
          "setup_required", refresh_rule},
-        {"SID among other entries", [](SetupAndProbe& t) {
+        {"SID among other entries",
+         [](SetupAndProbe& t) {
              const std::string sid = json_of(t.marker())["offline_sid"];
-             winsim::change_firewall_rule("quarvel_protected_commands_offline",
-                 R"x({"local_user_authorized_list":"O:LSD:(A;;CC;;;S-1-5-21-9-9-9-1001)(A;;CC;;;)x" + sid + R"x()"})x"); },
+             winsim::change_firewall_rule(
+                 "quarvel_protected_commands_offline",
+                 R"x({"local_user_authorized_list":"O:LSD:(A;;CC;;;S-1-5-21-9-9-9-1001)(A;;CC;;;)x" +
+                     sid + R"x()"})x");
+         },
          nullptr, ""},
-        {"setup.json not UTF-8", [](SetupAndProbe& t) {
-             std::ofstream(t.state("setup.json"), std::ios::trunc) << "{\"version\":\"\xff\"}"; },
+        {"setup.json not UTF-8",
+         [](SetupAndProbe& t) {
+             std::ofstream(t.state("setup.json"), std::ios::trunc) << "{\"version\":\"\xff\"}";
+         },
          "setup_required", "Protection settings are invalid: "},
-        {"old marker, missing secrets", [](SetupAndProbe& t) {
+        {"old marker, missing secrets",
+         [](SetupAndProbe& t) {
              auto text = t.marker();
              text.replace(text.find("\"version\":2"), 11, "\"version\":1");
              std::ofstream(t.state("setup.json"), std::ios::trunc) << text;
-             std::filesystem::remove(t.state("credentials.json")); },
+             std::filesystem::remove(t.state("credentials.json"));
+         },
          "setup_required", "Windows command protection has not been set up."},
-        {"secrets missing", [](SetupAndProbe& t) {
-             std::filesystem::remove(t.state("credentials.json")); },
+        {"secrets missing",
+         [](SetupAndProbe& t) { std::filesystem::remove(t.state("credentials.json")); },
          "setup_required", "Windows command protection has not been set up."},
-        {"secrets without the offline account", [](SetupAndProbe& t) {
+        {"secrets without the offline account",
+         [](SetupAndProbe& t) {
              std::ofstream(t.state("credentials.json"), std::ios::trunc)
                  << R"({"version":2,"online":{"username":"QuarvelSandboxOnline",)"
-                    R"("protected_password":"00"}})"; },
+                    R"("protected_password":"00"}})";
+         },
          "setup_required", "Protection settings are invalid: "},
-        {"secrets of another version", [](SetupAndProbe& t) {
+        {"secrets of another version",
+         [](SetupAndProbe& t) {
              auto text = t.contents(t.state("credentials.json"));
              text.replace(text.find("\"version\":2"), 11, "\"version\":3");
-             std::ofstream(t.state("credentials.json"), std::ios::trunc) << text; },
+             std::ofstream(t.state("credentials.json"), std::ios::trunc) << text;
+         },
          "setup_required", "Windows command protection setup must be refreshed."},
-        {"protected password not hexadecimal", [](SetupAndProbe& t) {
+        {"protected password not hexadecimal",
+         [](SetupAndProbe& t) {
              auto text = t.contents(t.state("credentials.json"));
              const std::string key = "\"protected_password\":\"";
              text.replace(text.find(key) + key.size(), 2, "zz");
-             std::ofstream(t.state("credentials.json"), std::ios::trunc) << text; },
+             std::ofstream(t.state("credentials.json"), std::ios::trunc) << text;
+         },
          "setup_required", "Protected account credential is invalid."},
-        {"old marker", [](SetupAndProbe& t) {
+        {"old marker",
+         [](SetupAndProbe& t) {
              auto text = t.marker();
              text.replace(text.find("\"version\":2"), 11, "\"version\":1");
-             std::ofstream(t.state("setup.json"), std::ios::trunc) << text; },
+             std::ofstream(t.state("setup.json"), std::ios::trunc) << text;
+         },
          "setup_required", "Windows command protection setup must be refreshed."},
     };
     for (const auto& row : rows) {

@@ -153,13 +153,14 @@ TEST_F(RunPolicy, ValidationFailuresArePublishedToTheStatusFile) {
     }
 }
 
-TEST_F(RunPolicy, RelativeStatusFileIsPublishedBesideTheCurrentDirectory) {
+// A relative status file names no place the host chose: the error line alone reports.
+TEST_F(RunPolicy, RelativeStatusFileGetsNothingPublished) {
     put("policy.json", R"({"cwd":"C:\\w","runtime_dir":"C:\\r","status_file":"rel\\status.json"})");
     const auto outcome = run_with("policy.json");
     const std::string message = "Policy field status_file must be an absolute path.";
     EXPECT_EQ(outcome.exit_code, 64);
     EXPECT_EQ(outcome.standard_error, error_line("invalid_request", message));
-    EXPECT_EQ(contents("cwd/rel/status.json"), failed_run_document("invalid_request", message));
+    EXPECT_EQ(contents("cwd/rel/status.json"), "<missing>");
 }
 
 TEST_F(RunPolicy, UnpublishableStatusFileStaysSilent) {

@@ -89,6 +89,8 @@ constexpr CatalogueEntry kEntries[] = {
     {"io_error", 74, IO("Could not resolve (readable|writable) location .+")},
     {"io_error", 74, IO("Could not forward command (error )?output")},
     {"io_error", 74, IO("Could not create command temporary directory")},
+    {"io_error", 74, IO("Could not resolve runtime directory")},
+    {"invalid_request", 64, "Policy runtime_dir must be separate from the workspace\\."},
     // Worker launch and supervision.
     {"io_error", 74, IO("Could not locate native helper")},
     {"worker_start_failed", 70,

@@ -8,13 +8,16 @@
 #include "documents/sandbox_policy.h"
 #include "documents/worker_request.h"
 #include "platform/directory_tree.h"
+#include "platform/file_attributes.h"
 #include "platform/win32.h"
+#include "platform/windows_path.h"
 #include "status/publish_status.h"
 #include "status/status_report.h"
 #include "windows/channel/message_framing.h"
 #include "windows/channel/protected_pipe.h"
 #include "windows/runner/canonical_path.h"
 #include "windows/runner/capability_sid.h"
+#include "windows/runner/runtime_separation.h"
 #include "windows/runner/trace.h"
 #include "windows/runner/worker_launch.h"
 #include "windows/runner/workspace_grant.h"
@@ -31,15 +34,19 @@ namespace {
 
 // Once the policy is known, every failure goes to its status file as well. The host learns
 // the outcome from that file when it can be written; when it cannot, the error line on
-// standard error still carries the failure, so the publication's own failure stays silent.
+// standard error still carries the failure, so the publication's own failure stays silent. A
+// status file that is not absolute names no place the host chose: resolved against the
+// runner's current directory or drive, it would land anywhere, so it gets nothing.
 std::int32_t report_early_failure(const SandboxPolicy& policy, const Failure& failure) {
-    (void)publish_status(policy.status_file, failed_report(Operation::run, failure));
+    if (is_absolute_windows_path(policy.status_file))
+        (void)publish_status(policy.status_file, failed_report(Operation::run, failure));
     print_error_line(failure);
     return failure.exit_code;
 }
 
+// A link counts as what it leads to: a dangling one is not there.
 bool exists(const WideString& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return attributes_following_links(path).has_value();
 }
 
 Failure location_failure(std::string_view message) {
@@ -56,6 +63,37 @@ Result<void> check_roots(const std::vector<WideString>& roots, std::string_view 
     return {};
 }
 
+Result<WideString> resolve_location(const WideString& path, std::string_view which) {
+    auto canonical = canonical_path(path);
+    if (!canonical)
+        return std::unexpected(io_failure(
+            "Could not resolve " + std::string(which) + " location " + narrow_lossy(path),
+            canonical.error()));
+    return std::move(*canonical);
+}
+
+// The locations are resolved in the order the grants resolve them, so that a location that
+// cannot be resolved fails here as it would fail there.
+Result<void> check_runtime_separation(const SandboxPolicy& policy) {
+    const WorkspaceLocations locations = workspace_locations(policy);
+    std::vector<WideString> workspace;
+    for (const auto& [list, which] :
+         {std::pair{&locations.readable, "readable"}, std::pair{&locations.writable, "writable"}})
+        for (const auto& location : *list) {
+            auto canonical = resolve_location(location, which);
+            if (!canonical)
+                return std::unexpected(canonical.error());
+            workspace.push_back(std::move(*canonical));
+        }
+    const auto runtime = canonical_path(policy.runtime_dir);
+    if (!runtime)
+        return std::unexpected(io_failure("Could not resolve runtime directory", runtime.error()));
+    if (!is_separate_from_workspace(*runtime, workspace))
+        return std::unexpected(
+            location_failure("Policy runtime_dir must be separate from the workspace."));
+    return {};
+}
+
 // Everything a location check refuses, before any access list is changed.
 Result<void> check_locations(const SandboxPolicy& policy) {
     if (!is_existing_directory(policy.cwd))
@@ -65,16 +103,9 @@ Result<void> check_locations(const SandboxPolicy& policy) {
             location_failure("Policy runtime_dir must be an existing directory."));
     if (auto writable = check_roots(policy.writable_roots, "Writable"); !writable)
         return writable;
-    return check_roots(policy.readable_roots, "Readable");
-}
-
-Result<WideString> resolve_location(const WideString& path, std::string_view which) {
-    auto canonical = canonical_path(path);
-    if (!canonical)
-        return std::unexpected(io_failure(
-            "Could not resolve " + std::string(which) + " location " + narrow_lossy(path),
-            canonical.error()));
-    return std::move(*canonical);
+    if (auto readable = check_roots(policy.readable_roots, "Readable"); !readable)
+        return readable;
+    return check_runtime_separation(policy);
 }
 
 // One run, from the loaded setup to its exit code. Members hold what the failure path must give

@@ -1,5 +1,6 @@
 #include "windows/setup/system_command.h"
 
+#include "platform/file_attributes.h"
 #include "platform/windows_path.h"
 #include "windows/security/os_failure.h"
 
@@ -32,8 +33,9 @@ Result<WideString> system_command_path() {
     if (!path)
         return path;
     WideString command = join_path(*path, to_wide("cmd.exe"));
-    const DWORD attributes = GetFileAttributesW(command.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    // A link counts as what it leads to: a dangling one is no command.
+    const auto attributes = attributes_following_links(command);
+    if (!attributes || (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return std::unexpected(fixed_failure(kCode, kMessage, exit_code::internal));
     return command;
 }
