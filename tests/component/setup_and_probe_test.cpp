@@ -104,7 +104,7 @@ TEST_F(SetupAndProbe, SetupOnAFreshMachinePreparesEverythingAndProbeAgrees) {
         const auto account = user(name);
         ASSERT_FALSE(account.is_null()) << name;
         EXPECT_EQ(account["comment"], "Quarvel protected command account");
-        EXPECT_EQ(account["flags"], 0x10041);
+        EXPECT_EQ(account["flags"], 0x10241);
         const auto account_sid = account["sid"].get<std::string>();
         const auto protected_members = members_of("QuarvelSandboxUsers");
         EXPECT_EQ(std::count(protected_members.begin(), protected_members.end(), account_sid), 1);
@@ -128,7 +128,7 @@ TEST_F(SetupAndProbe, SetupOnAFreshMachinePreparesEverythingAndProbeAgrees) {
     EXPECT_EQ(status(), first);
 }
 
-TEST_F(SetupAndProbe, SetupAgainRefreshesPasswordsAndKeepsWhatOthersChanged) {
+TEST_F(SetupAndProbe, SetupAgainRefreshesPasswordsAndFlagsAndKeepsTheComment) {
     prepare();
     const std::string first_marker = marker();
     const std::string first_secrets = contents(state("credentials.json"));
@@ -152,7 +152,7 @@ TEST_F(SetupAndProbe, SetupAgainRefreshesPasswordsAndKeepsWhatOthersChanged) {
     for (const char* account : {"online", "offline"})
         EXPECT_NE(new_secrets[account]["protected_password"], old_secrets[account]["protected_password"]);
     EXPECT_EQ(user("QuarvelSandboxOnline")["comment"], "changed by an administrator");
-    EXPECT_EQ(user("QuarvelSandboxOnline")["flags"], 0x10061);
+    EXPECT_EQ(user("QuarvelSandboxOnline")["flags"], 0x10241);
     EXPECT_EQ(probe().exit_code, 0);
 }
 
@@ -310,6 +310,27 @@ TEST_F(SetupAndProbe, TamperingStopsLoadingWithItsOwnFailure) {
         {"disabled", [](SetupAndProbe&) {
              winsim::set_local_user_disabled("QuarvelSandboxNoNet", true); },
          "account_logon_failed", sign_in + "1331."},
+        {"locked out",
+         [](SetupAndProbe&) { winsim::set_local_user_locked_out("QuarvelSandboxOnline", true); },
+         "account_logon_failed", sign_in + "1909."},
+        {"owner the accounts belong to",
+         [](SetupAndProbe& t) {
+             auto text = t.marker();
+             const std::string key = "\"owner_sid\":\"";
+             const auto at = text.find(key) + key.size();
+             text.replace(at, text.find('"', at) - at, "S-1-5-32-545");
+             std::ofstream(t.state("setup.json"), std::ios::trunc) << text;
+         },
+         "account_verification_failed", unsafe},
+        {"owner not a SID",
+         [](SetupAndProbe& t) {
+             auto text = t.marker();
+             const std::string key = "\"owner_sid\":\"";
+             const auto at = text.find(key) + key.size();
+             text.replace(at, text.find('"', at) - at, "not-a-sid");
+             std::ofstream(t.state("setup.json"), std::ios::trunc) << text;
+         },
+         "invalid_sid", "Could not parse security identifier. Windows error 1337."},
         {"denied interactive sign-in", [](SetupAndProbe&) {
              winsim::deny_interactive_logon("QuarvelSandboxOnline"); },
          "account_logon_failed", sign_in + "1385."},
