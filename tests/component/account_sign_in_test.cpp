@@ -96,14 +96,9 @@ TEST_F(AccountSignIn, AccountThatIsOrHoldsTheOwnerIsUnsafe) {
     } rows[] = {
         {"the machine's Administrator", machine_sid_ + "-500", true},
         {"Administrators", "S-1-5-32-544", true},
-        {"LocalSystem", "S-1-5-18", true},
         {"another user", winsim::ensure_local_user("alice", "pw"), true},
         {"the account itself", account_sid_, false},
-        {"the protected group", group_sid_, false},
         {"Users", "S-1-5-32-545", false},
-        {"Everyone", "S-1-1-0", false},
-        {"Authenticated Users", "S-1-5-11", false},
-        {"Interactive", "S-1-5-4", false},
         {"the machine's None group", machine_sid_ + "-513", false},
         {"the medium integrity label", "S-1-16-8192", false},
     };

@@ -233,14 +233,12 @@ TEST_F(SimulatedLogon, NetapiAccountFlagsFollowTheDocumentedRules) {
         DWORD after;
     } rows[] = {
         {"enable", 0x0203, 0x0201, 0, 0, 0x0201},
-        {"disable", 0x0201, 0x0203, 0, 0, 0x0203},
         {"no type keeps the type", 0x0201, 0x10041, 0, 0, 0x10241},
         {"clear a lockout", 0x0211, 0x0201, 0, 0, 0x0201},
         {"keep a lockout", 0x0211, 0x0211, 0, 0, 0x0211},
         {"no lockout by request", 0x0201, 0x0211, 0, 0, 0x0201},
         {"another type", 0x0201, 0x1001, 87, 8, 0x0201},
         {"two types", 0x0201, 0x0301, 87, 8, 0x0201},
-        {"from another type", 0x0101, 0x0201, 87, 8, 0x0101},
     };
     WideString name = to_wide(kAccount);
     for (const auto& row : rows) {
