@@ -20,7 +20,6 @@ TEST(OwnerForm, KeepersIdentitiesAndAccountsAreToldApartByTheirForm) {
         // Universal and NT well-known identities, built-in aliases other than Administrators.
         {"WD", OwnerForm::identity},
         {"S-1-3-0", OwnerForm::identity},
-        {"S-1-5", OwnerForm::identity},
         {"AU", OwnerForm::identity},
         {"S-1-5-19", OwnerForm::identity},
         {"S-1-5-18-1", OwnerForm::identity},
