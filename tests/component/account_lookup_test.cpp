@@ -6,6 +6,8 @@
 
 #include <winsim/testing.h>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/wide_text.h"
 #include "support/account_lookup_semantics.h"
 #include "support/fault_row.h"
@@ -66,17 +68,24 @@ TEST_F(AccountLookup, LookupsFollowTheSizeProtocolAndGiveNameDomainAndType) {
     auto accounts = testing::well_known_accounts();
     accounts.push_back(
         {winsim::ensure_local_user("worker", "pw"), "worker", "WINSIM-PC", SidTypeUser});
+    // The workstation's name for its domain's Domain Users, a global group holding every account.
+    const std::string machine_sid = nlohmann::json::parse(winsim::accounts_json())["machine_sid"];
+    accounts.push_back({machine_sid + "-513", "None", "WINSIM-PC", SidTypeGroup});
+    accounts.push_back({"S-1-16-8192", "Medium Mandatory Level", "Mandatory Label", SidTypeLabel});
     winsim::rename_local_group("S-1-5-32-545", "Benutzer");
     accounts[0].name = "Benutzer";
     for (const auto& account : accounts)
         testing::expect_sid_lookup(account);
 
-    auto unknown = sid_from_string("S-1-5-21-1-2-3-4000");
-    DWORD name_size = 0, domain_size = 0;
-    SID_NAME_USE use{};
-    EXPECT_FALSE(LookupAccountSidW(nullptr, unknown->get(), nullptr, &name_size, nullptr,
-                                   &domain_size, &use));
-    EXPECT_EQ(GetLastError(), 1332u);
+    // An account of an unknown domain, and a logon session, which no account name stands for.
+    for (const char* text : {"S-1-5-21-1-2-3-4000", "S-1-5-5-0-65536"}) {
+        auto unknown = sid_from_string(text);
+        DWORD name_size = 0, domain_size = 0;
+        SID_NAME_USE use{};
+        EXPECT_FALSE(LookupAccountSidW(nullptr, unknown->get(), nullptr, &name_size, nullptr,
+                                       &domain_size, &use));
+        EXPECT_EQ(GetLastError(), 1332u) << text;
+    }
 }
 
 }  // namespace

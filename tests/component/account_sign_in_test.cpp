@@ -6,6 +6,8 @@
 
 #include <winsim/testing.h>
 
+#include <nlohmann/json.hpp>
+
 #include <functional>
 #include <optional>
 
@@ -28,18 +30,22 @@ class AccountSignIn : public testing::LeakCheckedTest {
         account_sid_ = winsim::ensure_local_user(kAccount, kPassword);
         winsim::add_local_group_member("QuarvelSandboxUsers", account_sid_);
         group_.emplace(*sid_from_string(group_sid_));
+        machine_sid_ = nlohmann::json::parse(winsim::accounts_json())["machine_sid"];
+        owner_.emplace(*sid_from_string(machine_sid_ + "-500"));
         count_resources_from_now();
     }
-    Result<void> verify() { return verify_account_sign_in(kAccount, kPassword, *group_); }
+    Result<void> verify() { return verify_account_sign_in(kAccount, kPassword, *group_, *owner_); }
 
     std::string group_sid_;
     std::optional<OwnedSid> group_;
     std::string account_sid_;
+    std::string machine_sid_;
+    std::optional<OwnedSid> owner_;
 };
 
 TEST_F(AccountSignIn, PreparedAccountPasses) {
     EXPECT_TRUE(verify());
-    EXPECT_TRUE(verify_account_sign_in("quarvelsandboxonline", kPassword, *group_));
+    EXPECT_TRUE(verify_account_sign_in("quarvelsandboxonline", kPassword, *group_, *owner_));
 }
 
 TEST_F(AccountSignIn, EachTamperingOutsideSetupFailsWithItsOwnMessage) {
@@ -65,6 +71,8 @@ TEST_F(AccountSignIn, EachTamperingOutsideSetupFailsWithItsOwnMessage) {
         {"taken out of the group",
          [](auto& sid) { winsim::remove_local_group_member("QuarvelSandboxUsers", sid); }, unsafe},
         {"disabled", [](auto&) { winsim::set_local_user_disabled(kAccount, true); }, refused(1331)},
+        {"locked out", [](auto&) { winsim::set_local_user_locked_out(kAccount, true); },
+         refused(1909)},
         {"denied interactive sign-in", [](auto&) { winsim::deny_interactive_logon(kAccount); },
          refused(1385)},
     };
@@ -75,6 +83,39 @@ TEST_F(AccountSignIn, EachTamperingOutsideSetupFailsWithItsOwnMessage) {
         ASSERT_FALSE(verified) << row.tampering;
         EXPECT_EQ(verified.error(), row.failure) << row.tampering;
         EXPECT_EQ(winsim::open_handle_count(), handles_) << row.tampering;
+    }
+}
+
+// The owner reads the stored passwords: an account whose token holds it, as its user or as a
+// group with any attributes (the integrity label is held, but as no enabled group), is unsafe.
+TEST_F(AccountSignIn, AccountThatIsOrHoldsTheOwnerIsUnsafe) {
+    const struct {
+        std::string what;
+        std::string owner;
+        bool safe;
+    } rows[] = {
+        {"the machine's Administrator", machine_sid_ + "-500", true},
+        {"Administrators", "S-1-5-32-544", true},
+        {"another user", winsim::ensure_local_user("alice", "pw"), true},
+        {"the account itself", account_sid_, false},
+        {"Users", "S-1-5-32-545", false},
+        {"the machine's None group", machine_sid_ + "-513", false},
+        {"the medium integrity label", "S-1-16-8192", false},
+    };
+    for (const auto& row : rows) {
+        const auto owner = sid_from_string(row.owner);
+        ASSERT_TRUE(owner) << row.what;
+        const auto verified = verify_account_sign_in(kAccount, kPassword, *group_, *owner);
+        if (row.safe) {
+            EXPECT_TRUE(verified) << row.what << ": " << verified.error().message;
+        } else {
+            ASSERT_FALSE(verified) << row.what;
+            EXPECT_EQ(verified.error(),
+                      fixed_failure("account_verification_failed",
+                                    "Protected command account has unsafe group membership.", 70))
+                << row.what;
+        }
+        EXPECT_EQ(winsim::open_handle_count(), handles_) << row.what;
     }
 }
 
@@ -97,6 +138,10 @@ TEST_F(AccountSignIn, EveryPlatformFailureGivesItsRowAndClosesTheToken) {
          "Could not verify protected account membership. Windows error 5."},
         {"CheckTokenMembership", 1, 1309, FaultKind::fail, "account_verification_failed",
          "Could not verify protected account membership. Windows error 1309."},
+        {"GetTokenInformation", 3, 5, FaultKind::fail, "account_verification_failed",
+         "Could not verify protected account identity. Windows error 5."},
+        {"GetTokenInformation", 4, 998, FaultKind::fail, "account_verification_failed",
+         "Could not verify protected account identity. Windows error 998."},
     };
     for (const auto& row : rows) {
         testing::arm(row);

@@ -6,6 +6,7 @@
 
 #include <winsim/testing.h>
 
+#include <filesystem>
 #include <functional>
 #include <set>
 
@@ -55,13 +56,13 @@ TEST_F(ProtectedAccounts, FreshMachineGetsTheGroupAndAnAccountWithItsSettings) {
     const auto account = named("users", "QuarvelSandboxOnline");
     EXPECT_EQ(account["password"], "Qv7!first");
     EXPECT_EQ(account["comment"], "Quarvel protected command account");
-    EXPECT_EQ(account["flags"], 0x10041);
+    EXPECT_EQ(account["flags"], 0x10241);  // netapi32 makes it a normal account
     EXPECT_EQ(account["privilege"], 1);
     EXPECT_TRUE(is_member("QuarvelSandboxUsers", "QuarvelSandboxOnline"));
     EXPECT_TRUE(is_member("Users", "QuarvelSandboxOnline"));
 }
 
-TEST_F(ProtectedAccounts, SecondRunOnAPreparedMachineOnlyResetsThePassword) {
+TEST_F(ProtectedAccounts, SecondRunOnAPreparedMachineResetsThePasswordAndTheFlags) {
     winsim::ensure_local_group("QuarvelSandboxUsers");
     const std::string sid = winsim::ensure_local_user("QuarvelSandboxOnline", "old");
     winsim::add_local_group_member("QuarvelSandboxUsers", sid);
@@ -70,9 +71,45 @@ TEST_F(ProtectedAccounts, SecondRunOnAPreparedMachineOnlyResetsThePassword) {
     const auto account = named("users", "QuarvelSandboxOnline");
     EXPECT_EQ(account["sid"], sid);
     EXPECT_EQ(account["password"], "Qv7!second");
-    EXPECT_EQ(account["comment"], "");  // someone else's settings stay
-    EXPECT_EQ(account["flags"], 0);
+    EXPECT_EQ(account["comment"], "");  // someone else's comment stays
+    EXPECT_EQ(account["flags"], 0x10241);
     EXPECT_EQ(named("groups", "QuarvelSandboxUsers")["members"].size(), 1u);
+}
+
+// What an administrator or the lockout policy does to an account is undone: it is enabled,
+// unlocked, its password never expires and cannot be changed by its own commands. Only an
+// account of another type, which netapi32 cannot change, stays as it is and stops setup.
+TEST_F(ProtectedAccounts, ExistingAccountGetsTheFlagsItWasCreatedWith) {
+    const struct {
+        const char* what;
+        DWORD flags;           // left on the account since it was created
+        std::uint32_t status;  // of the update, 0 when it passes
+    } rows[] = {
+        // Disabled, locked out, password may expire, may be changed and is not required.
+        {"every flag but the type wrong", 0x02BA, 0},
+        {"an account of another type", 0x0101, 87},
+    };
+    for (const auto& row : rows) {
+        std::filesystem::remove_all(machine_);
+        SetUp();
+        ASSERT_TRUE(ensure_account(kOnlineAccountName, "Qv7!first")) << row.what;
+        winsim::set_local_user_flags("QuarvelSandboxOnline", row.flags);
+        const auto ensured = ensure_account(kOnlineAccountName, "Qv7!second");
+        const auto account = named("users", "QuarvelSandboxOnline");
+        EXPECT_EQ(account["password"], "Qv7!second") << row.what;
+        if (row.status == 0) {
+            EXPECT_TRUE(ensured) << row.what << ": " << ensured.error().message;
+            EXPECT_EQ(account["flags"], 0x10241) << row.what;
+        } else {
+            ASSERT_FALSE(ensured) << row.what;
+            EXPECT_EQ(ensured.error(),
+                      fixed_failure("account_setup_failed",
+                                    "Could not update protected account QuarvelSandboxOnline: " +
+                                        std::to_string(row.status) + ".",
+                                    70));
+            EXPECT_EQ(account["flags"], row.flags) << row.what;
+        }
+    }
 }
 
 TEST_F(ProtectedAccounts, BuiltInUsersGroupIsJoinedUnderItsLocalName) {
@@ -114,6 +151,8 @@ TEST_F(ProtectedAccounts, EveryRefusalGivesItsRowAndExistingObjectsCountAsSucces
          "Could not create protected account QuarvelSandboxOnline: 2245."},
         {"NetUserSetInfo", 1, 5, FaultKind::fail, "account_setup_failed",
          "Could not update protected account QuarvelSandboxOnline: 5."},
+        {"NetUserSetInfo", 2, 2221, FaultKind::fail, "account_setup_failed",
+         "Could not update protected account QuarvelSandboxOnline: 2221."},
         {"NetLocalGroupAddMembers", 1, 5, FaultKind::fail, "account_group_failed",
          "Could not add QuarvelSandboxOnline to protected account group: 5."},
         {"NetLocalGroupAddMembers", 2, 1387, FaultKind::fail, "account_group_failed",

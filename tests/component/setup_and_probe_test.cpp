@@ -1,7 +1,8 @@
 // `setup` and `probe` from end to end on a throwaway machine: what setup leaves (files, access
 // list, accounts, profiles, firewall rule), running it again, the order of its refusals, its
 // failures with what stays behind, and probe's answers for a ready, missing, damaged or tampered
-// installation.
+// installation; who may own an installation, an owner that every load refuses, and existing
+// accounts that setup makes what it creates again.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <regex>
+#include <set>
 
 #include "support/path_security.h"
 #include "support/protected_machine.h"
@@ -25,8 +28,21 @@ constexpr const char* kProbeReady =
     R"({"version":1,"operation":"probe","state":"ready","code":"ready","message":"Windows command )"
     R"(protection is ready.","setup_version":2})";
 
+constexpr const char* kOnlineAccount = "QuarvelSandboxOnline";
+constexpr const char* kOfflineAccount = "QuarvelSandboxNoNet";
+// What setup creates an account with, on the normal account type netapi32 gives it.
+constexpr unsigned kCreatedFlags = 0x10241;
+constexpr const char* kNotAUserAccount = "Owner SID must name a user account.";
+constexpr const char* kUnsafe = "Protected command account has unsafe group membership.";
+
 std::string error_line(const std::string& code, const std::string& message) {
     return R"({"code":")" + code + R"(","message":")" + message + "\"}\n";
+}
+
+std::string failed_document(const std::string& operation, const std::string& code,
+                            const std::string& message) {
+    return R"({"version":1,"operation":")" + operation + R"(","state":"failed","code":")" + code +
+           R"(","message":")" + message + R"(","setup_version":2})";
 }
 
 nlohmann::json json_of(const std::string& text) {
@@ -66,6 +82,24 @@ class SetupAndProbe : public ProtectedMachine {
     std::string current_user() const {
         return json_of(winsim::administrator_token_json(true))["user"];
     }
+    std::string machine_sid() const { return accounts()["machine_sid"]; }
+    std::string marker_member(const char* key) const { return json_of(marker())[key]; }
+
+    ProcessOutcome setup_owned_by(const std::string& owner) const {
+        return program({"setup", "--state-dir", kStateDir, "--status-file", kStatusFile,
+                        "--owner-sid", owner});
+    }
+    // setup.json changed behind setup's back.
+    void set_marker_owner(const std::string& owner) const {
+        auto document = json_of(marker());
+        document["owner_sid"] = owner;
+        std::ofstream(state("setup.json"), std::ios::trunc) << document.dump();
+    }
+    // A machine of its own for the next row, with the folders a run needs.
+    void start_again() {
+        std::filesystem::remove_all(machine_);
+        SetUp();
+    }
 };
 
 TEST_F(SetupAndProbe, SetupOnAFreshMachinePreparesEverythingAndProbeAgrees) {
@@ -104,7 +138,7 @@ TEST_F(SetupAndProbe, SetupOnAFreshMachinePreparesEverythingAndProbeAgrees) {
         const auto account = user(name);
         ASSERT_FALSE(account.is_null()) << name;
         EXPECT_EQ(account["comment"], "Quarvel protected command account");
-        EXPECT_EQ(account["flags"], 0x10041);
+        EXPECT_EQ(account["flags"], 0x10241);
         const auto account_sid = account["sid"].get<std::string>();
         const auto protected_members = members_of("QuarvelSandboxUsers");
         EXPECT_EQ(std::count(protected_members.begin(), protected_members.end(), account_sid), 1);
@@ -128,7 +162,7 @@ TEST_F(SetupAndProbe, SetupOnAFreshMachinePreparesEverythingAndProbeAgrees) {
     EXPECT_EQ(status(), first);
 }
 
-TEST_F(SetupAndProbe, SetupAgainRefreshesPasswordsAndKeepsWhatOthersChanged) {
+TEST_F(SetupAndProbe, SetupAgainRefreshesPasswordsAndFlagsAndKeepsTheComment) {
     prepare();
     const std::string first_marker = marker();
     const std::string first_secrets = contents(state("credentials.json"));
@@ -154,7 +188,7 @@ TEST_F(SetupAndProbe, SetupAgainRefreshesPasswordsAndKeepsWhatOthersChanged) {
         EXPECT_NE(new_secrets[account]["protected_password"],
                   old_secrets[account]["protected_password"]);
     EXPECT_EQ(user("QuarvelSandboxOnline")["comment"], "changed by an administrator");
-    EXPECT_EQ(user("QuarvelSandboxOnline")["flags"], 0x10061);
+    EXPECT_EQ(user("QuarvelSandboxOnline")["flags"], 0x10241);
     EXPECT_EQ(probe().exit_code, 0);
 }
 
@@ -315,6 +349,9 @@ TEST_F(SetupAndProbe, TamperingStopsLoadingWithItsOwnFailure) {
         const char* code;
         std::string message;  // the failure's message starts with this
     };
+    const auto owner_change = [](const char* owner) {
+        return [owner](SetupAndProbe& t) { t.set_marker_owner(owner); };
+    };
     const auto rule_change = [](const char* json) {
         return [json](SetupAndProbe&) {
             winsim::change_firewall_rule("quarvel_protected_commands_offline", json);
@@ -329,6 +366,10 @@ TEST_F(SetupAndProbe, TamperingStopsLoadingWithItsOwnFailure) {
         {"disabled",
          [](SetupAndProbe&) { winsim::set_local_user_disabled("QuarvelSandboxNoNet", true); },
          "account_logon_failed", sign_in + "1331."},
+        {"owner the accounts belong to", owner_change("S-1-5-32-545"),
+         "account_verification_failed", unsafe},
+        {"owner not a SID", owner_change("not-a-sid"), "invalid_sid",
+         "Could not parse security identifier. Windows error 1337."},
         {"denied interactive sign-in",
          [](SetupAndProbe&) { winsim::deny_interactive_logon("QuarvelSandboxOnline"); },
          "account_logon_failed", sign_in + "1385."},
@@ -472,6 +513,144 @@ TEST_F(SetupAndProbe, TamperingStopsLoadingWithItsOwnFailure) {
         machine_ = use_fresh_machine();
         for (const char* folder : {"work"})
             std::filesystem::create_directories(host("C:\\") / folder);
+    }
+}
+
+TEST_F(SetupAndProbe, OwnerThatIsNoUserAccountIsRefusedBeforeAnythingIsMade) {
+    const std::vector<std::string> owners = {
+        "BU", "WD", "AU", "<none group>", "S-1-5-5-0-65536", "S-1-5-19", "S-1-15-3-1024-1-2-3"};
+    for (std::string owner : owners) {
+        start_again();
+        std::filesystem::remove_all(host("C:\\work"));
+        if (owner == "<none group>")
+            owner = machine_sid() + "-513";
+        const auto outcome = setup_owned_by(owner);
+        EXPECT_EQ(outcome.exit_code, 64) << owner;
+        EXPECT_EQ(outcome.standard_error, error_line("invalid_request", kNotAUserAccount)) << owner;
+        EXPECT_EQ(outcome.standard_output, "") << owner;
+        EXPECT_EQ(status(), failed_document("setup", "invalid_request", kNotAUserAccount)) << owner;
+        std::set<std::string> work;
+        for (const auto& entry : std::filesystem::directory_iterator(host("C:\\work")))
+            work.insert(entry.path().filename().string());
+        EXPECT_EQ(work, std::set<std::string>{"status.json"}) << owner;
+        EXPECT_FALSE(std::filesystem::exists(state())) << owner;
+        // No group, no account.
+        EXPECT_EQ(winsim::accounts_json().find("QuarvelSandbox"), std::string::npos) << owner;
+    }
+}
+
+TEST_F(SetupAndProbe, ProtectedGroupOrAccountAsOwnerIsRefusedAndChangesNothing) {
+    prepare();
+    const std::string marker_before = marker();
+    const std::string secrets_before = contents(state("credentials.json"));
+    const auto access_before = read_path_security(to_wide(kStateDir)).entries;
+    const std::string accounts_before = winsim::accounts_json();
+    for (const char* key : {"group_sid", "online_sid", "offline_sid"}) {
+        const auto outcome = setup_owned_by(marker_member(key));
+        EXPECT_EQ(outcome.exit_code, 64) << key;
+        EXPECT_EQ(outcome.standard_error, error_line("invalid_request", kNotAUserAccount)) << key;
+        EXPECT_EQ(status(), failed_document("setup", "invalid_request", kNotAUserAccount)) << key;
+        EXPECT_EQ(marker(), marker_before) << key;
+        EXPECT_EQ(contents(state("credentials.json")), secrets_before) << key;
+        EXPECT_EQ(read_path_security(to_wide(kStateDir)).entries, access_before) << key;
+        EXPECT_EQ(winsim::accounts_json(), accounts_before) << key;
+    }
+    EXPECT_EQ(probe().exit_code, 0);
+}
+
+TEST_F(SetupAndProbe, OwnerInAnyFormWindowsReadsIsKeptAsTypedAndRuns) {
+    // "<admin>" stands for the machine's Administrator; how the row writes it, in `typed`.
+    const struct {
+        std::function<std::string(const std::string&)> typed;
+        std::string standard;
+    } rows[] = {
+        {[](const std::string&) { return std::string("BA"); }, "S-1-5-32-544"},
+        {[](const std::string&) { return std::string("SY"); }, "S-1-5-18"},
+        {[](const std::string& admin) { return "s" + admin.substr(1); }, "<admin>"},
+        {[](const std::string& admin) { return "S-1-0x000000000005" + admin.substr(5); },
+         "<admin>"},
+    };
+    for (const auto& row : rows) {
+        start_again();
+        const std::string administrator = machine_sid() + "-500";
+        const std::string typed = row.typed(administrator);
+        const std::string standard = row.standard == "<admin>" ? administrator : row.standard;
+
+        const auto outcome = setup_owned_by(typed);
+        ASSERT_EQ(outcome.exit_code, 0) << typed << ": " << outcome.standard_error;
+        EXPECT_EQ(marker_member("owner_sid"), typed);
+        EXPECT_EQ(read_path_security(to_wide(kStateDir)).entries.at(0).sid, standard) << typed;
+
+        write_policy();
+        const auto ran = run({"streams", "out", "err", "3"});
+        EXPECT_EQ(ran.exit_code, 3) << typed << ": " << ran.standard_error;
+        EXPECT_EQ(ran.standard_output, "out") << typed;
+        EXPECT_EQ(json_of(status())["state"], "completed") << typed;
+    }
+}
+
+// The marker is changed behind setup's back: every load (probe, run) refuses a protected account
+// that is the owner, or holds it as a group with whatever attributes (an integrity label is no
+// enabled group), before it is used.
+TEST_F(SetupAndProbe, ProtectedAccountThatHoldsTheOwnerFailsEveryLoad) {
+    prepare();
+    const std::string original = marker_member("owner_sid");
+    const std::vector<std::string> owners = {"BU", machine_sid() + "-513",
+                                             marker_member("group_sid"),
+                                             marker_member("online_sid"), "S-1-16-8192"};
+    for (const auto& owner : owners) {
+        set_marker_owner(owner);
+        const auto outcome = probe();
+        EXPECT_EQ(outcome.exit_code, 70) << owner;
+        EXPECT_EQ(outcome.standard_error, error_line("account_verification_failed", kUnsafe))
+            << owner;
+        EXPECT_EQ(status(), failed_document("probe", "account_verification_failed", kUnsafe))
+            << owner;
+    }
+
+    set_marker_owner("S-1-5-32-545");
+    write_policy();
+    const auto ran = run({"streams", "out", "err", "3"});
+    EXPECT_EQ(ran.exit_code, 70);
+    EXPECT_EQ(ran.standard_output, "");
+    EXPECT_EQ(ran.standard_error, error_line("account_verification_failed", kUnsafe));
+    EXPECT_EQ(status(), failed_document("run", "account_verification_failed", kUnsafe));
+
+    for (const std::string& owner : {std::string("BA"), original}) {
+        set_marker_owner(owner);
+        const auto outcome = probe();
+        EXPECT_EQ(outcome.exit_code, 0) << owner << ": " << outcome.standard_error;
+    }
+}
+
+TEST_F(SetupAndProbe, SetupMakesDamagedAccountsWhatItCreatesAgain) {
+    const std::string refused = "Could not sign in to protected command account. Windows error ";
+    const struct {
+        const char* what;
+        std::function<void()> damage;
+        std::string probe_error;  // "" when probe still finds the machine ready
+    } rows[] = {
+        {"disabled", [] { winsim::set_local_user_disabled(kOnlineAccount, true); },
+         error_line("account_logon_failed", refused + "1331.")},
+        {"locked out", [] { winsim::set_local_user_locked_out(kOfflineAccount, true); },
+         error_line("account_logon_failed", refused + "1909.")},
+        {"password may expire and be changed",
+         [] { winsim::set_local_user_flags(kOnlineAccount, 0x0201); }, ""},
+    };
+    for (const auto& row : rows) {
+        start_again();
+        prepare();
+        row.damage();
+        auto outcome = probe();
+        EXPECT_EQ(outcome.exit_code, row.probe_error.empty() ? 0 : 70) << row.what;
+        EXPECT_EQ(outcome.standard_error, row.probe_error) << row.what;
+
+        outcome = setup();
+        EXPECT_EQ(outcome.exit_code, 0) << row.what << ": " << outcome.standard_error;
+        for (const char* account : {kOnlineAccount, kOfflineAccount})
+            EXPECT_EQ(user(account)["flags"], kCreatedFlags) << row.what << ", " << account;
+        outcome = probe();
+        EXPECT_EQ(outcome.exit_code, 0) << row.what << ": " << outcome.standard_error;
     }
 }
 

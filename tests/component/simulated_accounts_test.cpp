@@ -66,7 +66,7 @@ TEST_F(SimulatedAccounts, NewUsersGetConsecutiveRidsInTheMachineDomain) {
     EXPECT_EQ(winsim::ensure_local_user("FIRST", "pw2"), machine_sid + "-1000");
 }
 
-TEST_F(SimulatedAccounts, SignInTokenHoldsTheUsersLocalGroupsAndAFreshLogonSid) {
+TEST_F(SimulatedAccounts, SignInTokenHoldsTheUsersGroupsAndAFreshLogonSid) {
     const std::string user = winsim::ensure_local_user("worker", "pw");
     const std::string team = winsim::ensure_local_group("team");
     winsim::add_local_group_member("team", user);
@@ -76,6 +76,8 @@ TEST_F(SimulatedAccounts, SignInTokenHoldsTheUsersLocalGroupsAndAFreshLogonSid) 
     EXPECT_EQ(token["elevated"], false);
     EXPECT_EQ(group_named(token, team)["attributes"], 7);
     EXPECT_EQ(group_named(token, "S-1-5-32-545")["attributes"], 7);
+    EXPECT_EQ(
+        group_named(token, accounts()["machine_sid"].get<std::string>() + "-513")["attributes"], 7);
     EXPECT_TRUE(group_named(token, "S-1-5-32-544").is_null());
     std::string logon_sid;
     for (const auto& group : token["groups"])

@@ -116,6 +116,16 @@ TEST_F(SimulatedLogon, LogonUserTakesOnlyInteractiveSignInsToLocalAccountsWithAP
     EXPECT_EQ(logon_error(kAccount, ".", kPassword, LOGON32_LOGON_NETWORK), 87u);
 }
 
+// A locked-out account refuses every sign-in with the right password, after the password check
+// (a wrong one is still 1326); unlocking it lets it sign in again.
+TEST_F(SimulatedLogon, LockedOutAccountIsRefusedUntilItIsUnlocked) {
+    winsim::set_local_user_locked_out(kAccount, true);
+    EXPECT_EQ(logon_error(kAccount, ".", "wrong"), 1326u);
+    EXPECT_EQ(logon_error(kAccount, ".", kPassword), 1909u);
+    winsim::set_local_user_locked_out(kAccount, false);
+    EXPECT_EQ(logon_error(kAccount, ".", kPassword), 0u);
+}
+
 TEST_F(SimulatedLogon, ChildRunsAsTheAccountWithNoneOfItsCreatorsHandlesOrVariables) {
     ::setenv("QUARVEL_NATIVE_TRACE", "1", 1);
     const std::string seen = machine_ + "/seen";
@@ -354,6 +364,70 @@ TEST_F(SimulatedLogon, NetapiAddsMembersAllOrNothingAndOnlyAccounts) {
     EXPECT_EQ(nlohmann::json::parse(winsim::accounts_json())["groups"][2]["members"].size(), 0u);
     EXPECT_EQ(add(WIDE("Users"), &members[2], 1), 1388u);
     EXPECT_EQ(add(WIDE("nothing"), members, 1), 2220u);
+    // The machine's "None" group is a global group, not a local one.
+    EXPECT_EQ(add(WIDE("None"), members, 1), 2220u);
+}
+
+// USER_INFO_1 and USER_INFO_1008 flags as documented: a new account is a normal one; level 1008
+// replaces the flags but keeps the account type, and UF_LOCKOUT can clear a lockout, never set
+// one.
+TEST_F(SimulatedLogon, NetapiAccountFlagsFollowTheDocumentedRules) {
+    const auto flags_of = [](const char* name) -> std::uint32_t {
+        const auto store = nlohmann::json::parse(winsim::accounts_json());
+        for (const auto& user : store["users"])
+            if (user["name"] == name)
+                return user["flags"];
+        return 0xFFFFFFFF;
+    };
+    const struct {
+        const char* what;
+        DWORD before;  // the account's flags
+        DWORD requested;
+        NET_API_STATUS status;
+        DWORD parameter;  // parm_err on ERROR_INVALID_PARAMETER
+        DWORD after;
+    } rows[] = {
+        {"enable", 0x0203, 0x0201, 0, 0, 0x0201},
+        {"no type keeps the type", 0x0201, 0x10041, 0, 0, 0x10241},
+        {"clear a lockout", 0x0211, 0x0201, 0, 0, 0x0201},
+        {"keep a lockout", 0x0211, 0x0211, 0, 0, 0x0211},
+        {"no lockout by request", 0x0201, 0x0211, 0, 0, 0x0201},
+        {"another type", 0x0201, 0x1001, 87, 8, 0x0201},
+        {"two types", 0x0201, 0x0301, 87, 8, 0x0201},
+    };
+    WideString name = to_wide(kAccount);
+    for (const auto& row : rows) {
+        winsim::set_local_user_flags(kAccount, row.before);
+        USER_INFO_1008 info{row.requested};
+        DWORD parameter = 0;
+        EXPECT_EQ(NetUserSetInfo(nullptr, name.c_str(), 1008, reinterpret_cast<LPBYTE>(&info),
+                                 &parameter),
+                  row.status)
+            << row.what;
+        EXPECT_EQ(parameter, row.parameter) << row.what;
+        EXPECT_EQ(flags_of(kAccount), row.after) << row.what;
+    }
+    USER_INFO_1008 info{0x0201};
+    EXPECT_EQ(
+        NetUserSetInfo(nullptr, WIDE("nobody"), 1008, reinterpret_cast<LPBYTE>(&info), nullptr),
+        2221u);
+    EXPECT_EQ(NetUserSetInfo(nullptr, name.c_str(), 1009, reinterpret_cast<LPBYTE>(&info), nullptr),
+              124u);
+
+    WideString fresh = to_wide("fresh"), locked = to_wide("locked"), trust = to_wide("trust$x");
+    WideString password = to_wide("Secret2!");
+    const auto add = [&](WideString& user_name, DWORD flags, DWORD* parameter) {
+        USER_INFO_1 user{user_name.data(), password.data(), 0,     USER_PRIV_USER,
+                         nullptr,          nullptr,         flags, nullptr};
+        return NetUserAdd(nullptr, 1, reinterpret_cast<LPBYTE>(&user), parameter);
+    };
+    DWORD parameter = 0;
+    EXPECT_EQ(add(fresh, 0x10041, &parameter), 0u);
+    EXPECT_EQ(flags_of("fresh"), 0x10241u);
+    EXPECT_EQ(add(locked, 0x0211, &parameter), 0u);
+    EXPECT_EQ(flags_of("locked"), 0x0201u);
+    EXPECT_EQ(add(trust, 0x1001, &parameter), 87u);
+    EXPECT_EQ(parameter, 8u);
 }
 
 }  // namespace

@@ -84,6 +84,28 @@ TEST_F(SetupProbe, ProbeOfWellFormedFilesStopsAtTheFirstAccountLookup) {
               78);
 }
 
+// An owner whose form alone says it is no user account is refused before the state directory or
+// anything else is made, in both lanes.
+TEST_F(SetupProbe, SetupRefusesAGroupOrWellKnownOwnerBeforeItMakesAnything) {
+    const std::string message = "Owner SID must name a user account.";
+    for (const char* owner : {"S-1-5-32-545", "BU", "S-1-1-0", "S-1-5-5-0-1234", "S-1-15-3-1"}) {
+        const auto outcome =
+            program({"setup", "--state-dir", windows("state/quarvel"), "--status-file",
+                     windows("status.json"), "--owner-sid", owner});
+        EXPECT_EQ(outcome.exit_code, 64) << owner;
+        EXPECT_EQ(outcome.standard_output, "") << owner;
+        EXPECT_EQ(outcome.standard_error,
+                  "{\"code\":\"invalid_request\",\"message\":\"" + message + "\"}\n")
+            << owner;
+        EXPECT_EQ(contents("status.json"),
+                  R"({"version":1,"operation":"setup","state":"failed","code":"invalid_request",)"
+                  R"("message":")" +
+                      message + R"(","setup_version":2})")
+            << owner;
+        EXPECT_FALSE(std::filesystem::exists(dir_ / "state" / "quarvel")) << owner;
+    }
+}
+
 TEST_F(SetupProbe, SetupEndsReadyOrWithOneOfItsOwnFailures) {
     const auto outcome = program({"setup", "--state-dir", windows("state/quarvel"),
                                   "--status-file", windows("status.json")});

@@ -26,6 +26,8 @@ inline const std::vector<KnownAccount>& well_known_accounts() {
         {"S-1-5-32-545", "Users", "BUILTIN", SidTypeAlias},
         {"S-1-5-18", "SYSTEM", "NT AUTHORITY", SidTypeWellKnownGroup},
         {"S-1-1-0", "Everyone", "", SidTypeWellKnownGroup},
+        {"S-1-5-19", "LOCAL SERVICE", "NT AUTHORITY", SidTypeWellKnownGroup},
+        {"S-1-5-20", "NETWORK SERVICE", "NT AUTHORITY", SidTypeWellKnownGroup},
     };
     return accounts;
 }

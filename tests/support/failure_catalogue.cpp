@@ -49,6 +49,8 @@ constexpr CatalogueEntry kEntries[] = {
     {"reparse_path_rejected", 70, "Protection settings directory cannot be a symbolic link\\."},
     {"owner_lookup_failed", 70, "Could not size current account information\\." WINDOWS_ERROR},
     {"owner_lookup_failed", 70, "Could not read current account information\\." WINDOWS_ERROR},
+    {"invalid_request", 64, "Owner SID must name a user account\\."},
+    {"account_lookup_failed", 70, "Could not resolve owner account\\." WINDOWS_ERROR},
     {"system_clock_failed", 70, "second time provided was later than self"},
     // Protected accounts and group.
     {"group_setup_failed", 70, "Could not create protected account group: [0-9]+\\."},
@@ -68,7 +70,7 @@ constexpr CatalogueEntry kEntries[] = {
     {"account_logon_failed", 70, "Could not sign in to protected command account\\." WINDOWS_ERROR},
     {"account_logon_failed", 70, "Could not open account token\\." WINDOWS_ERROR},
     {"account_verification_failed", 70,
-     "Could not verify protected account (privileges|membership)\\." WINDOWS_ERROR},
+     "Could not verify protected account (privileges|membership|identity)\\." WINDOWS_ERROR},
     // The groups Windows reports fall short of their own count: no call failed, so there is no
     // Windows error to add.
     {"account_verification_failed", 70, "Could not verify protected account privileges\\."},

@@ -6,11 +6,15 @@
 
 #include <vector>
 
+#include "platform/unique_resource.h"
 #include "platform/wide_text.h"
 #include "platform/win32.h"
 #include "support/account_lookup_semantics.h"
 #include "windows/security/account_lookup.h"
+#include "windows/security/sid_conversion.h"
+#include "windows/security/token_information.h"
 #include "windows/setup/builtin_users.h"
+#include "windows/setup/setup_owner.h"
 #include "windows/setup/system_command.h"
 
 namespace quarvel {
@@ -28,6 +32,20 @@ TEST(AccountCallsUnderWine, UnknownNameFailsTheSizeQueryWithNoneMapped) {
     EXPECT_EQ(lookup_account_sid("QuarvelSandboxNoSuchAccount").error(),
               fixed_failure("account_lookup_failed",
                             "Could not size account security identifier. Windows error 1332.", 70));
+}
+
+// The user Wine runs as is an account of its machine's domain that LookupAccountSidW reports as
+// a user: it may own an installation, which its own setup would make it.
+TEST(AccountCallsUnderWine, TheUserWineRunsAsMayOwnAnInstallation) {
+    UniqueHandle token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
+    auto user = read_token_information(token.get(), TokenUser, "test_failed", "the user");
+    ASSERT_TRUE(user) << user.error().message;
+    auto owner = copy_sid(user->as<TOKEN_USER>()->User.Sid);
+    ASSERT_TRUE(owner);
+    EXPECT_EQ(owner_form(*owner), OwnerForm::account) << *sid_to_string(owner->get());
+    const auto judged = require_user_account_owner(*owner);
+    EXPECT_TRUE(judged) << *sid_to_string(owner->get()) << ": " << judged.error().message;
 }
 
 TEST(AccountCallsUnderWine, SystemCommandAndProgramPathFollowTheirSizeProtocols) {

@@ -31,6 +31,7 @@ using PSID_NAME_USE = SID_NAME_USE*;
 #define ERROR_LOGON_TYPE_NOT_GRANTED 1385L
 #define ERROR_NO_SUCH_MEMBER 1387L
 #define ERROR_INVALID_MEMBER 1388L
+#define ERROR_ACCOUNT_LOCKED_OUT 1909L
 
 // The local system only (a system name other than null fails with ERROR_INVALID_PARAMETER).
 // Names: "name" or "DOMAIN\name" with the machine's name, BUILTIN or NT AUTHORITY as the
@@ -58,10 +59,10 @@ BOOL LookupAccountSidW(LPCWSTR system_name, PSID sid, LPWSTR name, LPDWORD name_
 // An interactive sign-in to a local account (domain "." or the machine's name; null or another
 // domain is not simulated and fails with ERROR_LOGON_FAILURE). Unknown account or wrong
 // password: ERROR_LOGON_FAILURE; empty password: ERROR_ACCOUNT_RESTRICTION; disabled account:
-// ERROR_ACCOUNT_DISABLED; no interactive sign-in right, or the deny right:
-// ERROR_LOGON_TYPE_NOT_GRANTED. The token is a new primary token of a fresh logon session; an
-// administrator other than the built-in one gets the filtered token (User Account Control).
-// Logon types other than interactive fail with ERROR_INVALID_PARAMETER.
+// ERROR_ACCOUNT_DISABLED; locked out: ERROR_ACCOUNT_LOCKED_OUT; no interactive sign-in right,
+// or the deny right: ERROR_LOGON_TYPE_NOT_GRANTED. The token is a new primary token of a fresh
+// logon session; an administrator other than the built-in one gets the filtered token (User Account
+// Control). Logon types other than interactive fail with ERROR_INVALID_PARAMETER.
 BOOL LogonUserW(LPCWSTR user_name, LPCWSTR domain, LPCWSTR password, DWORD logon_type,
                 DWORD logon_provider, PHANDLE token);
 

@@ -91,11 +91,15 @@ std::string ensure_local_user(std::string_view name, std::string_view password);
 void add_local_group_member(std::string_view group, std::string_view member_sid);
 void remove_local_group_member(std::string_view group, std::string_view member_sid);
 
-// What an administrator can do to a local account outside the program: change its password,
-// disable it (or enable it again), deny it interactive sign-in (SeDenyInteractiveLogonRight),
-// delete it with its group memberships (an account made again under the name gets a new SID).
+// What an administrator, or Windows, can do to a local account outside the program: change its
+// password, disable it (or enable it again), lock it out as the account lockout policy does after
+// failed sign-ins (or unlock it), set its USER_INFO_1 flags outright, deny it interactive sign-in
+// (SeDenyInteractiveLogonRight), delete it with its group memberships (an account made again
+// under the name gets a new SID).
 void set_local_user_password(std::string_view name, std::string_view password);
 void set_local_user_disabled(std::string_view name, bool disabled);
+void set_local_user_locked_out(std::string_view name, bool locked_out);
+void set_local_user_flags(std::string_view name, DWORD flags);
 void deny_interactive_logon(std::string_view name);
 void delete_local_user(std::string_view name);
 // Gives the local group with this SID another name, as a localised Windows names its built-in

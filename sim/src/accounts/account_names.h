@@ -1,8 +1,9 @@
 #pragma once
 // Who a name or a SID is on the simulated machine, as LookupAccountNameW and
-// LookupAccountSidW report it: the machine's accounts and local groups (domain: the machine's
-// name), the built-in groups (BUILTIN), the well-known identities (NT AUTHORITY, or no domain
-// for Everyone and the like) and the two domains themselves.
+// LookupAccountSidW report it: the machine's accounts, local groups and its "None" group
+// (domain: the machine's name), the built-in groups (BUILTIN), the well-known identities (NT
+// AUTHORITY, NT SERVICE, Mandatory Label, or no domain for Everyone and the like) and the two
+// domains themselves. A logon SID maps to nothing, as LookupAccountSid's documentation says.
 
 #include <winsim/accounts.h>
 

@@ -132,6 +132,10 @@ std::string AccountStore::allocate_user_sid() {
     return machine_sid + "-" + std::to_string(next_rid++);
 }
 
+std::string AccountStore::domain_users_sid() const {
+    return machine_sid + "-" + std::to_string(kDomainUsersRid);
+}
+
 nlohmann::json accounts_to_json(const AccountStore& store) {
     nlohmann::json users = nlohmann::json::array();
     for (const auto& user : store.users)
@@ -243,8 +247,13 @@ TokenState sign_in_token(const AccountStore& store, const LocalUser& user, DWORD
     token.user = user.sid;
     token.elevated = full_administrator;
     token.groups.push_back({std::string(kEveryoneSid), kGroupDefault});
+    // Every account of the machine is a member of its "None" group, as every domain account is
+    // of "Domain Users".
+    token.groups.push_back({store.domain_users_sid(), kGroupDefault});
     // Local groups hold users directly or through the well-known groups of every sign-in.
-    const std::string_view implied[] = {kEveryoneSid, kInteractiveSid, kAuthenticatedUsersSid};
+    const std::string domain_users = store.domain_users_sid();
+    const std::string_view implied[] = {kEveryoneSid, kInteractiveSid, kAuthenticatedUsersSid,
+                                        domain_users};
     for (const auto& group : store.groups) {
         bool member = false;
         for (const auto& sid : group.members) {

@@ -32,8 +32,15 @@ inline constexpr std::string_view kHighIntegritySid = "S-1-16-12288";
 // The account a shell-started process runs as (relative identifier 500).
 inline constexpr std::string_view kInteractiveAdministrator = "Administrator";
 
-// USER_INFO_1 flags the simulated host interprets.
-inline constexpr DWORD kAccountDisabled = 0x0002;  // UF_ACCOUNTDISABLE
+// USER_INFO_1 flags the simulated host interprets. A locked-out account carries UF_LOCKOUT
+// among its flags, as NetUserGetInfo reports it.
+inline constexpr DWORD kAccountDisabled = 0x0002;   // UF_ACCOUNTDISABLE
+inline constexpr DWORD kAccountLockedOut = 0x0010;  // UF_LOCKOUT
+inline constexpr DWORD kNormalAccount = 0x0200;     // UF_NORMAL_ACCOUNT
+
+// The group every account of the machine's domain belongs to: "None" on a workstation
+// (DOMAIN_GROUP_RID_USERS, the domain's "Domain Users").
+inline constexpr DWORD kDomainUsersRid = 513;
 
 struct LocalUser {
     std::string name;
@@ -82,6 +89,8 @@ struct AccountStore {
 
     // A new account SID in the machine's domain.
     std::string allocate_user_sid();
+    // The SID of the machine's "None" group.
+    std::string domain_users_sid() const;
 };
 
 nlohmann::json accounts_to_json(const AccountStore& store);
@@ -97,10 +106,10 @@ bool update_accounts(const std::function<bool(AccountStore&)>& change);
 DWORD allocate_logon_id();
 
 // The token of a sign-in of `user` in logon session `logon_id`: the user, Everyone, the
-// local groups that hold the user or one of the well-known groups every interactive sign-in
-// has, Interactive, Authenticated Users, the logon SID and an integrity label. An
-// administrator's token is elevated when `elevated`; otherwise Administrators is deny-only
-// and the privileges are those of a standard user, as in a filtered (UAC) token.
+// machine's "None" group, the local groups that hold the user or one of the well-known groups every
+// interactive sign-in has, Interactive, Authenticated Users, the logon SID and an integrity label.
+// An administrator's token is elevated when `elevated`; otherwise Administrators is deny-only and
+// the privileges are those of a standard user, as in a filtered (UAC) token.
 TokenState sign_in_token(const AccountStore& store, const LocalUser& user, DWORD logon_id,
                          bool elevated);
 

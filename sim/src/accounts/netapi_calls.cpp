@@ -5,6 +5,7 @@
 #include <winsim/netapi.h>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -75,6 +76,36 @@ void report_parameter(LPDWORD parameter_error, DWORD parameter) {
         *parameter_error = parameter;
 }
 
+// The account type among the flags: at most one type bit (a single bit or none).
+bool names_one_type_at_most(DWORD flags) {
+    const DWORD type = flags & UF_ACCOUNT_TYPE_MASK;
+    return (type & (type - 1)) == 0;
+}
+
+// The flags a new account is made with: a normal account unless the caller named a type (only
+// normal accounts are simulated), and never locked out, which no caller can ask for.
+std::optional<DWORD> flags_of_new_account(DWORD requested) {
+    const DWORD type = requested & UF_ACCOUNT_TYPE_MASK;
+    if (type != 0 && type != UF_NORMAL_ACCOUNT)
+        return std::nullopt;
+    return (requested & ~UF_LOCKOUT) | UF_NORMAL_ACCOUNT;
+}
+
+// The flags an account gets from level 1008: the given ones, with the account's own type (which
+// netapi32 cannot change) and UF_LOCKOUT only where it was and still is asked for (it can be
+// cleared to unlock, never set to lock). Nothing when the flags ask for another type. An account
+// stored without a type is a normal one.
+std::optional<DWORD> flags_after_change(DWORD current, DWORD requested) {
+    const DWORD current_type =
+        (current & UF_ACCOUNT_TYPE_MASK) != 0 ? current & UF_ACCOUNT_TYPE_MASK : UF_NORMAL_ACCOUNT;
+    const DWORD requested_type = requested & UF_ACCOUNT_TYPE_MASK;
+    if (!names_one_type_at_most(requested) ||
+        (requested_type != 0 && requested_type != current_type))
+        return std::nullopt;
+    const DWORD lockout = current & requested & UF_LOCKOUT;
+    return (requested & ~(UF_ACCOUNT_TYPE_MASK | UF_LOCKOUT)) | current_type | lockout;
+}
+
 }  // namespace
 
 NET_API_STATUS NetLocalGroupAdd(LPCWSTR server_name, DWORD level, LPBYTE buffer,
@@ -128,13 +159,18 @@ NET_API_STATUS NetUserAdd(LPCWSTR server_name, DWORD level, LPBYTE buffer,
         report_parameter(parameter_error, USER_PRIV_PARMNUM);
         return ERROR_INVALID_PARAMETER;
     }
+    const auto flags = flags_of_new_account(info->usri1_flags);
+    if (!flags) {
+        report_parameter(parameter_error, USER_FLAGS_PARMNUM);
+        return ERROR_INVALID_PARAMETER;
+    }
     if (!is_valid_account_name(info->usri1_name, kUserNameLimit))
         return NERR_BadUsername;
     winsim::LocalUser user;
     user.name = text_of(info->usri1_name);
     user.password = text_of(info->usri1_password);
     user.comment = text_of(info->usri1_comment);
-    user.flags = info->usri1_flags;
+    user.flags = *flags;
     user.privilege = info->usri1_priv;
     user.home_directory = text_of(info->usri1_home_dir);
     user.script_path = text_of(info->usri1_script_path);
@@ -154,29 +190,43 @@ NET_API_STATUS NetUserAdd(LPCWSTR server_name, DWORD level, LPBYTE buffer,
 }
 
 NET_API_STATUS NetUserSetInfo(LPCWSTR server_name, LPCWSTR user_name, DWORD level, LPBYTE buffer,
-                              LPDWORD) {
+                              LPDWORD parameter_error) {
     if (auto status = injected("NetUserSetInfo"))
         return *status;
     if (!names_local_computer(server_name))
         return NERR_InvalidComputer;
-    if (level != 1003)
+    if (level != 1003 && level != 1008)
         return ERROR_INVALID_LEVEL;
     if (user_name == nullptr || buffer == nullptr)
         return ERROR_INVALID_PARAMETER;
     if (!caller_may_manage_accounts())
         return ERROR_ACCESS_DENIED;
     const std::string name = text_of(user_name);
-    const std::string password =
-        text_of(reinterpret_cast<const USER_INFO_1003*>(buffer)->usri1003_password);
+    std::function<NET_API_STATUS(winsim::LocalUser&)> change;
+    if (level == 1003) {
+        const std::string password =
+            text_of(reinterpret_cast<const USER_INFO_1003*>(buffer)->usri1003_password);
+        change = [password](winsim::LocalUser& user) {
+            user.password = password;
+            return static_cast<NET_API_STATUS>(NERR_Success);
+        };
+    } else {
+        const DWORD requested = reinterpret_cast<const USER_INFO_1008*>(buffer)->usri1008_flags;
+        change = [requested, parameter_error](winsim::LocalUser& user) {
+            const auto flags = flags_after_change(user.flags, requested);
+            if (!flags) {
+                report_parameter(parameter_error, USER_FLAGS_PARMNUM);
+                return static_cast<NET_API_STATUS>(ERROR_INVALID_PARAMETER);
+            }
+            user.flags = *flags;
+            return static_cast<NET_API_STATUS>(NERR_Success);
+        };
+    }
     NET_API_STATUS status = NERR_Success;
     const bool locked = winsim::update_accounts([&](winsim::AccountStore& store) {
         winsim::LocalUser* user = store.find_user(name);
-        if (user == nullptr) {
-            status = NERR_UserNotFound;
-            return false;
-        }
-        user->password = password;
-        return true;
+        status = user == nullptr ? static_cast<NET_API_STATUS>(NERR_UserNotFound) : change(*user);
+        return status == NERR_Success;
     });
     return locked ? status : lock_failure();
 }

@@ -73,6 +73,8 @@ std::variant<SignIn, DWORD> sign_in_interactively(LPCWSTR user_name, LPCWSTR dom
         return static_cast<DWORD>(ERROR_ACCOUNT_RESTRICTION);
     if ((user->flags & kAccountDisabled) != 0)
         return static_cast<DWORD>(ERROR_ACCOUNT_DISABLED);
+    if ((user->flags & kAccountLockedOut) != 0)
+        return static_cast<DWORD>(ERROR_ACCOUNT_LOCKED_OUT);
     // User rights are held by the account or by any group of its sign-in, deny-only ones too.
     const bool elevated = signs_in_elevated(store, *user);
     const TokenState candidate = sign_in_token(store, *user, 0, elevated);

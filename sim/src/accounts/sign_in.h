@@ -22,8 +22,8 @@ struct SignIn {
 // The checks of an interactive sign-in, in Windows' order: the domain must be "." or the
 // machine's name, the account must exist and the password match (else ERROR_LOGON_FAILURE), a
 // blank password is refused (ERROR_ACCOUNT_RESTRICTION), then a disabled account
-// (ERROR_ACCOUNT_DISABLED) and a missing or denied interactive sign-in right
-// (ERROR_LOGON_TYPE_NOT_GRANTED). A null password is an empty one.
+// (ERROR_ACCOUNT_DISABLED), a locked-out one (ERROR_ACCOUNT_LOCKED_OUT) and a missing or denied
+// interactive sign-in right (ERROR_LOGON_TYPE_NOT_GRANTED). A null password is an empty one.
 std::variant<SignIn, DWORD> sign_in_interactively(LPCWSTR user_name, LPCWSTR domain,
                                                   LPCWSTR password);
 

@@ -71,6 +71,7 @@ std::string ensure_local_user(std::string_view name, std::string_view password) 
         user.name = name;
         user.sid = sid = store.allocate_user_sid();
         user.password = password;
+        user.flags = 0x0001 | kNormalAccount;  // UF_SCRIPT, a normal account
         store.users.push_back(std::move(user));
         return true;
     });
@@ -116,6 +117,25 @@ void set_local_user_disabled(std::string_view name, bool disabled) {
         if (user != nullptr)
             user->flags =
                 disabled ? user->flags | kAccountDisabled : user->flags & ~kAccountDisabled;
+        return user != nullptr;
+    });
+}
+
+void set_local_user_locked_out(std::string_view name, bool locked_out) {
+    update_accounts([&](AccountStore& store) {
+        LocalUser* user = store.find_user(name);
+        if (user != nullptr)
+            user->flags =
+                locked_out ? user->flags | kAccountLockedOut : user->flags & ~kAccountLockedOut;
+        return user != nullptr;
+    });
+}
+
+void set_local_user_flags(std::string_view name, DWORD flags) {
+    update_accounts([&](AccountStore& store) {
+        LocalUser* user = store.find_user(name);
+        if (user != nullptr)
+            user->flags = flags;
         return user != nullptr;
     });
 }

@@ -164,7 +164,12 @@ class Runner {
         if (auto temp = prepare_temp_directory(*capability_sid, group->get()); !temp)
             return std::unexpected(temp.error());
 
-        auto pipe = create_protected_pipe(setup_.marker.owner_sid, account_sid());
+        // The marker keeps the owner as it was typed ("BA", a hexadecimal authority); the
+        // pipe's descriptor string is spliced from SID text and takes only the standard form.
+        auto owner = standard_sid_text(setup_.marker.owner_sid);
+        if (!owner)
+            return std::unexpected(owner.error());
+        auto pipe = create_protected_pipe(*owner, account_sid());
         if (!pipe)
             return std::unexpected(pipe.error());
         pipe_ = std::move(pipe->handle);

@@ -2,6 +2,7 @@
 // One binary SID in a buffer the program owns.
 
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "platform/win32.h"
@@ -28,5 +29,14 @@ class OwnedSid {
   private:
     std::vector<BYTE> bytes_;
 };
+
+// Whether `other`, a valid SID, is the same SID. A SID's length follows from its sub-authority
+// count, its second byte: equal counts mean equal lengths, so the bytes compare without reading
+// past either SID.
+inline bool is_same_sid(const OwnedSid& sid, PSID other) {
+    const auto* bytes = static_cast<const BYTE*>(other);
+    return bytes[1] == static_cast<const BYTE*>(sid.get())[1] &&
+           std::memcmp(other, sid.get(), sid.size()) == 0;
+}
 
 }  // namespace quarvel

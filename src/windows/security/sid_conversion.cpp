@@ -39,4 +39,11 @@ Result<std::string> sid_to_string(PSID sid) {
     return narrow_lossy(text.get());
 }
 
+Result<std::string> standard_sid_text(std::string_view text) {
+    auto sid = sid_from_string(text);
+    if (!sid)
+        return std::unexpected(std::move(sid.error()));
+    return sid_to_string(sid->get());
+}
+
 }  // namespace quarvel

@@ -26,4 +26,10 @@ Result<OwnedSid> copy_sid(PSID sid);
 // identifier." + the Windows error.
 Result<std::string> sid_to_string(PSID sid);
 
+// The standard string form of a SID given in any form Windows reads (an alias such as "BA", a
+// hexadecimal authority, a lower-case "s"): sid_from_string, then sid_to_string. Text built for
+// Windows from a SID takes this form, never the text as someone typed it. Failures are those of
+// the two conversions.
+Result<std::string> standard_sid_text(std::string_view text);
+
 }  // namespace quarvel

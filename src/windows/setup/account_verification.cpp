@@ -1,7 +1,5 @@
 #include "windows/setup/account_verification.h"
 
-#include <cstring>
-
 #include "platform/unique_resource.h"
 #include "platform/wide_text.h"
 #include "windows/security/os_failure.h"
@@ -27,17 +25,8 @@ Result<UniqueHandle> sign_in(std::string_view account, std::string_view password
     return checked_handle(token, kLogonCode, "Could not open account token.");
 }
 
-// A SID's length follows from its sub-authority count, the second byte: equal counts mean
-// equal lengths, so the bytes compare without reading past either SID.
-bool is_same_sid(PSID candidate, const OwnedSid& sid) {
-    const auto* bytes = static_cast<const BYTE*>(candidate);
-    return bytes[1] == static_cast<const BYTE*>(sid.get())[1] &&
-           std::memcmp(candidate, sid.get(), sid.size()) == 0;
-}
-
-// Any appearance counts: an enabled group, and just as much a deny-only one, which is how
-// User Account Control leaves Administrators in the filtered token of an administrator.
-Result<bool> holds_group_at_all(HANDLE token, const OwnedSid& sid) {
+// The token's groups, every entry that the list's count names.
+Result<TokenInformation> token_groups(HANDLE token) {
     auto groups = read_token_information_or(token, TokenGroups, kVerificationCode,
                                             "Could not verify protected account privileges.");
     if (!groups)
@@ -46,31 +35,51 @@ Result<bool> holds_group_at_all(HANDLE token, const OwnedSid& sid) {
         return std::unexpected(fixed_failure(kVerificationCode,
                                              "Could not verify protected account privileges.",
                                              exit_code::internal));
-    const auto* list = groups->as<TOKEN_GROUPS>();
+    return groups;
+}
+
+// Any appearance counts: an enabled group, and just as much a deny-only one, which is how
+// User Account Control leaves Administrators in the filtered token of an administrator.
+bool holds_group_at_all(const TokenInformation& groups, const OwnedSid& sid) {
+    const auto* list = groups.as<TOKEN_GROUPS>();
     for (DWORD k = 0; k < list->GroupCount; ++k)
-        if (is_same_sid(list->Groups[k].Sid, sid))
+        if (is_same_sid(sid, list->Groups[k].Sid))
             return true;
     return false;
+}
+
+// The owner as the token's user, or among its groups with whatever attributes.
+Result<bool> holds_owner(HANDLE token, const TokenInformation& groups, const OwnedSid& owner) {
+    auto user = read_token_information_or(token, TokenUser, kVerificationCode,
+                                          "Could not verify protected account identity.");
+    if (!user)
+        return std::unexpected(std::move(user.error()));
+    return is_same_sid(owner, user->as<TOKEN_USER>()->User.Sid) ||
+           holds_group_at_all(groups, owner);
 }
 
 }  // namespace
 
 Result<void> verify_account_sign_in(std::string_view account, std::string_view password,
-                                    const OwnedSid& group) {
+                                    const OwnedSid& group, const OwnedSid& owner) {
     auto token = sign_in(account, password);
     if (!token)
         return std::unexpected(std::move(token.error()));
     auto administrators = sid_from_string("S-1-5-32-544");
     if (!administrators)
         return std::unexpected(std::move(administrators.error()));
-    auto administrator = holds_group_at_all(token->get(), *administrators);
-    if (!administrator)
-        return std::unexpected(std::move(administrator.error()));
+    auto groups = token_groups(token->get());
+    if (!groups)
+        return std::unexpected(std::move(groups.error()));
+    const bool administrator = holds_group_at_all(*groups, *administrators);
     auto member = token_is_member(token->get(), group.get(), kVerificationCode,
                                   "Could not verify protected account membership.");
     if (!member)
         return std::unexpected(std::move(member.error()));
-    if (*administrator || !*member)
+    auto owner_held = holds_owner(token->get(), *groups, owner);
+    if (!owner_held)
+        return std::unexpected(std::move(owner_held.error()));
+    if (administrator || !*member || *owner_held)
         return std::unexpected(fixed_failure(
             kVerificationCode, "Protected command account has unsafe group membership.",
             exit_code::internal));

@@ -5,6 +5,7 @@
 #include "platform/whole_file.h"
 #include "platform/windows_path.h"
 #include "windows/security/account_lookup.h"
+#include "windows/security/sid_conversion.h"
 #include "windows/setup/account_verification.h"
 #include "windows/setup/credential_protection.h"
 #include "windows/setup/offline_rule.h"
@@ -41,11 +42,11 @@ bool same_sid_text(std::string_view a, std::string_view b) {
                       [&](char x, char y) { return fold(x) == fold(y); });
 }
 
-Result<void> verify_sign_in(const AccountCredential& credential) {
+Result<void> verify_sign_in(const AccountCredential& credential, const OwnedSid& owner) {
     auto group = lookup_account_sid(kProtectedGroupName);
     if (!group)
         return std::unexpected(group.error());
-    return verify_account_sign_in(credential.username, credential.password, *group);
+    return verify_account_sign_in(credential.username, credential.password, *group, owner);
 }
 
 }  // namespace
@@ -86,8 +87,13 @@ Result<LoadedSetup> load_setup(WideView state_dir) {
     auto offline = unprotect_credential(std::move(secrets->offline));
     if (!offline)
         return std::unexpected(offline.error());
+    // Whoever owns the installation reads the stored passwords: no protected account may be,
+    // or be in, the owner.
+    auto owner = sid_from_string(marker->owner_sid);
+    if (!owner)
+        return std::unexpected(owner.error());
     for (const AccountCredential* credential : {&*online, &*offline})
-        if (auto verified = verify_sign_in(*credential); !verified)
+        if (auto verified = verify_sign_in(*credential, *owner); !verified)
             return std::unexpected(verified.error());
     if (auto rule = verify_offline_rule(marker->offline_sid); !rule)
         return std::unexpected(rule.error());

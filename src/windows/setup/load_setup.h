@@ -23,8 +23,9 @@ struct LoadedSetup {
 // type ("Protection settings are invalid: " + the reader's description), of another version
 // ("Windows command protection setup must be refreshed.") or when the group or an account no
 // longer has the recorded SID ("Windows command protection accounts have changed and setup must
-// be refreshed."); the failures of the account lookups, the credential unprotection, the sign-in
-// checks and the network rule check pass through unchanged.
+// be refreshed."); the failures of the account lookups, the credential unprotection, the
+// conversion of the marker's owner SID, the sign-in checks (which also refuse an account that
+// is or is in the owner) and the network rule check pass through unchanged.
 Result<LoadedSetup> load_setup(WideView state_dir);
 
 }  // namespace quarvel

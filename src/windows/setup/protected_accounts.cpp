@@ -9,10 +9,20 @@ namespace {
 constexpr std::string_view kGroupComment = "Quarvel protected command accounts";
 constexpr std::string_view kAccountComment = "Quarvel protected command account";
 constexpr DWORD kAccountFlags = UF_SCRIPT | UF_PASSWD_CANT_CHANGE | UF_DONT_EXPIRE_PASSWD;
+// What an existing account is made again: the flags it is created with, on the normal account
+// type that creation gives it. Leaving out UF_ACCOUNTDISABLE enables it and leaving out
+// UF_LOCKOUT unlocks it; netapi32 refuses the flags of an account of another type.
+constexpr DWORD kRepairedAccountFlags = kAccountFlags | UF_NORMAL_ACCOUNT;
 
 // Statuses are unsigned numbers in messages, whatever type the headers give them.
 std::uint32_t status_number(NET_API_STATUS status) {
     return static_cast<std::uint32_t>(status);
+}
+
+Failure update_failure(std::string_view display_name, NET_API_STATUS status) {
+    return formatted_failure("account_setup_failed", exit_code::internal,
+                             "Could not update protected account ", display_name, ": ",
+                             status_number(status), ".");
 }
 
 Result<void> reset_password(const WideString& name, std::string_view display_name,
@@ -22,10 +32,28 @@ Result<void> reset_password(const WideString& name, std::string_view display_nam
     const NET_API_STATUS status =
         NetUserSetInfo(nullptr, name.c_str(), 1003, reinterpret_cast<LPBYTE>(&info), nullptr);
     if (status != NERR_Success)
-        return std::unexpected(formatted_failure("account_setup_failed", exit_code::internal,
-                                                 "Could not update protected account ",
-                                                 display_name, ": ", status_number(status), "."));
+        return std::unexpected(update_failure(display_name, status));
     return {};
+}
+
+// An account that someone disabled, that the lockout policy locked, or whose password may now
+// expire or be changed by its own commands would fail every sign-in, or fail later, however
+// often setup ran: it gets the flags it was created with.
+Result<void> repair_flags(const WideString& name, std::string_view display_name) {
+    USER_INFO_1008 info{};
+    info.usri1008_flags = kRepairedAccountFlags;
+    const NET_API_STATUS status =
+        NetUserSetInfo(nullptr, name.c_str(), 1008, reinterpret_cast<LPBYTE>(&info), nullptr);
+    if (status != NERR_Success)
+        return std::unexpected(update_failure(display_name, status));
+    return {};
+}
+
+Result<void> refresh_account(const WideString& name, std::string_view display_name,
+                             WideString& password) {
+    if (auto reset = reset_password(name, display_name, password); !reset)
+        return reset;
+    return repair_flags(name, display_name);
 }
 
 }  // namespace
@@ -63,7 +91,7 @@ Result<void> ensure_account(std::string_view name, std::string_view password) {
     if (status == NERR_Success)
         return {};
     if (status == NERR_UserExists)
-        return reset_password(wide_name, name, wide_password);
+        return refresh_account(wide_name, name, wide_password);
     return std::unexpected(formatted_failure("account_setup_failed", exit_code::internal,
                                              "Could not create protected account ", name, ": ",
                                              status_number(status), "."));

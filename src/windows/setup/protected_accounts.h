@@ -20,9 +20,10 @@ Result<void> ensure_group();
 
 // Creates the account with the password, USER_PRIV_USER, its comment and the flags script,
 // password-cannot-change and password-never-expires. An account of that name that exists
-// (NERR_UserExists) only gets the new password and keeps everything else. Failures are
-// account_setup_failed: "Could not create protected account {name}: {status}." or "Could not
-// update protected account {name}: {status}.".
+// (NERR_UserExists) gets the new password (level 1003) and then those flags again on a normal
+// account (level 1008): enabled, not locked out, whatever was changed since; its comment and
+// privilege stay. Failures are account_setup_failed: "Could not create protected account
+// {name}: {status}." or "Could not update protected account {name}: {status}." (either update).
 Result<void> ensure_account(std::string_view name, std::string_view password);
 
 // Adds the member (a bare account name) to the local group unless it is there already

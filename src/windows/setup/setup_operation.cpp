@@ -19,6 +19,7 @@
 #include "windows/setup/profile_initialization.h"
 #include "windows/setup/protected_accounts.h"
 #include "windows/setup/setup_clock.h"
+#include "windows/setup/setup_owner.h"
 
 namespace quarvel {
 namespace {
@@ -50,8 +51,6 @@ Result<void> require_elevation() {
 // Made if needed, and refused when it is a link or junction: setup is about to give it an access
 // list that guards the passwords, which must land on the directory itself.
 Result<void> prepare_state_directory(WideView state_dir) {
-    if (auto absolute = require_absolute_state_dir(state_dir); !absolute)
-        return absolute;
     if (auto created = create_directory_tree(state_dir); !created)
         return std::unexpected(
             io_failure("Could not create protection settings directory", created.error()));
@@ -80,6 +79,21 @@ Result<std::string> current_user_sid() {
     return sid_to_string(user->get());
 }
 
+// A given owner is judged before anything is made, so that a refused owner leaves no directory,
+// group or account behind. Text that is no SID is left to the owner's conversion after the group
+// exists, where setup reports it; so is an owner whose conversion fails here for another reason,
+// which is judged once it converts. The result says whether the owner was judged.
+Result<bool> judge_given_owner(const std::optional<std::string>& owner_sid) {
+    if (!owner_sid)
+        return false;
+    auto owner = sid_from_string(*owner_sid);
+    if (!owner)
+        return false;
+    if (auto judged = require_user_account_owner(*owner); !judged)
+        return std::unexpected(std::move(judged.error()));
+    return true;
+}
+
 Result<std::string> protected_hex(const std::string& password) {
     auto blob = protect_password(password);
     if (!blob)
@@ -101,6 +115,11 @@ struct Account {
 Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::string>& owner_sid) {
     if (auto authorised = require_elevation(); !authorised)
         return std::unexpected(authorised.error());
+    if (auto absolute = require_absolute_state_dir(state_dir); !absolute)
+        return std::unexpected(absolute.error());
+    auto owner_judged = judge_given_owner(owner_sid);
+    if (!owner_judged)
+        return std::unexpected(owner_judged.error());
     if (auto prepared = prepare_state_directory(state_dir); !prepared)
         return std::unexpected(prepared.error());
     if (auto group = ensure_group(); !group)
@@ -112,10 +131,14 @@ Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::strin
     auto current_user = current_user_sid();
     if (!current_user)
         return std::unexpected(current_user.error());
-    const std::string owner = owner_sid.value_or(*current_user);
-    if (auto parsed = sid_from_string(owner); !parsed)
-        return std::unexpected(parsed.error());
-    if (auto secured = protect_state_directory(state_dir, owner, group_sid->get()); !secured)
+    const std::string owner_text = owner_sid.value_or(*current_user);
+    auto owner = sid_from_string(owner_text);
+    if (!owner)
+        return std::unexpected(owner.error());
+    if (!*owner_judged)
+        if (auto judged = require_user_account_owner(*owner); !judged)
+            return std::unexpected(judged.error());
+    if (auto secured = protect_state_directory(state_dir, owner_text, group_sid->get()); !secured)
         return std::unexpected(secured.error());
 
     Account accounts[] = {{kOnlineAccountName, {}}, {kOfflineAccountName, {}}};
@@ -135,7 +158,8 @@ Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::strin
         if (auto added = add_to_builtin_users(account.name); !added)
             return std::unexpected(added.error());
     for (const auto& account : accounts)
-        if (auto verified = verify_account_sign_in(account.name, account.password, *group_sid);
+        if (auto verified =
+                verify_account_sign_in(account.name, account.password, *group_sid, *owner);
             !verified)
             return std::unexpected(verified.error());
     for (const auto& account : accounts)
@@ -166,7 +190,7 @@ Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::strin
         *secret_of[k] = AccountSecret{std::string(accounts[k].name), std::move(*protected_password)};
     }
     const SetupMarker marker{kSetupVersion, *group_text, *online_sid,
-                             *offline_sid,  owner,       *created_at};
+                             *offline_sid,  owner_text,  *created_at};
     if (auto written = write_settings_file(state_file(state_dir, kSecretsFileName), secrets);
         !written)
         return std::unexpected(written.error());
