@@ -48,7 +48,8 @@ EXIT_CODES = {
     64: "invalid request: the command line, the policy, a policy location, or a message",
     70: "an internal or Windows step failed; the status file and the error line say which",
     74: "a file could not be read or written (the policy, the status file, the command's output)",
-    78: "protection must be set up (again): run setup from an elevated prompt",
+    78: "protection must be set up (again), or Windows Firewall does not enforce the offline "
+        "rule; the code says which",
 }
 
 # What a host does about a failure, by kind.
@@ -60,6 +61,8 @@ CHECK_MACHINE = ("a Windows call failed; retry once, then report the message (it
                  "Windows error number)")
 RETRY = "the protected worker or its channel failed; retry the run, report it if it persists"
 REPORT = "should not happen; report the message"
+TURN_ON_FIREWALL = ("turn Windows Firewall on for every network profile, or have the administrator "
+                    "let local firewall rules apply; then probe (setup cannot fix this)")
 
 # Every failure code the program can produce: (what happened, what to do). The code is the
 # "code" of the status document and of the JSON error line; the message says more.
@@ -115,6 +118,9 @@ FAILURE_CODES = {
     "firewall_rule_failed": ("the offline firewall rule could not be created or changed",
                              CHECK_MACHINE),
     "firewall_rule_verify_failed": ("the offline firewall rule could not be read", CHECK_MACHINE),
+    "firewall_disabled": ("Windows Firewall is off for a current network profile, or group "
+                          "policy keeps local rules from applying: the offline rule blocks "
+                          "nothing", TURN_ON_FIREWALL),
     # access lists of a run
     "capability_sid_failed": ("the run's capability SID could not be made", REPORT),
     "acl_lock_failed": ("the session-wide access lock could not be taken", CHECK_MACHINE),

@@ -1,6 +1,7 @@
 #pragma once
-// Owners of COM resources: one reference to an interface (given back with Release) and one
-// BSTR (SysFreeString). Like every owner, releasing keeps the thread's last error.
+// Owners of COM resources: one reference to an interface (given back with Release), one BSTR
+// (SysFreeString) and one VARIANT (VariantClear). Like every owner, releasing keeps the
+// thread's last error.
 
 #include <string>
 #include <string_view>
@@ -33,6 +34,35 @@ struct BstrTraits {
     static void close(Value text) { SysFreeString(text); }
 };
 using UniqueBstr = UniqueResource<BstrTraits>;
+
+// A VARIANT that a call fills in, and whatever it holds then (a string, an interface, an array
+// with its elements), released by VariantClear. It stays where it is: calls write into it.
+class OwnedVariant {
+  public:
+    OwnedVariant() { VariantInit(&value_); }
+    ~OwnedVariant() { clear(); }
+    OwnedVariant(const OwnedVariant&) = delete;
+    OwnedVariant& operator=(const OwnedVariant&) = delete;
+
+    const VARIANT& get() const { return value_; }
+    // For out-parameters: releases what is held, then lends the variant to the call.
+    VARIANT* put() {
+        clear();
+        return &value_;
+    }
+
+  private:
+    // What VariantClear refuses (a type it does not know, a locked array) is given up: the
+    // variant starts empty again either way.
+    void clear() {
+        const DWORD last_error = GetLastError();
+        if (FAILED(VariantClear(&value_)))
+            VariantInit(&value_);
+        SetLastError(last_error);
+    }
+
+    VARIANT value_;
+};
 
 // A BSTR holding the UTF-8 text as UTF-16; an empty owner when Windows has no memory for it.
 UniqueBstr allocate_bstr(std::string_view utf8);

@@ -44,6 +44,7 @@ class OfflineRule : public testing::LeakCheckedTest {
     void expect_everything_released(const std::string& where) {
         EXPECT_EQ(winsim::live_com_objects(), 0u) << where;
         EXPECT_EQ(winsim::outstanding_bstrs(), 0u) << where;
+        EXPECT_EQ(winsim::outstanding_safe_arrays(), 0u) << where;
         EXPECT_EQ(winsim::com_initialization_depth(), 0u) << where;
         EXPECT_EQ(winsim::com_calls_outside_apartment(), outside_apartment_) << where;
         EXPECT_EQ(winsim::open_handle_count(), handles_) << where;
@@ -85,9 +86,16 @@ TEST_F(OfflineRule, MissingRuleNeedsRefreshAndSetupCreatesOneThatPasses) {
     EXPECT_EQ(rule["profiles"], 0x7FFFFFFF);
     EXPECT_EQ(rule["protocol"], 256);
     EXPECT_EQ(rule["local_user_authorized_list"], users_of(kSid));
-    // Nothing else is set: the defaults of a new rule stay.
+    // What could narrow the rule is set to match all traffic.
     EXPECT_EQ(rule["application_name"], nullptr);
+    EXPECT_EQ(rule["service_name"], nullptr);
+    EXPECT_EQ(rule["local_app_package_id"], nullptr);
+    EXPECT_EQ(rule["local_addresses"], "*");
     EXPECT_EQ(rule["remote_addresses"], "*");
+    EXPECT_EQ(rule["local_ports"], nullptr);
+    EXPECT_EQ(rule["remote_ports"], nullptr);
+    EXPECT_EQ(rule["interface_types"], "All");
+    EXPECT_EQ(rule["interfaces"], nullptr);
 }
 
 TEST_F(OfflineRule, SetupRewritesTheRuleOfThatNameInsteadOfAddingAnother) {
@@ -134,17 +142,123 @@ TEST_F(OfflineRule, TamperedRuleFailsVerificationUntilSetupRepairsIt) {
     }
 }
 
-TEST_F(OfflineRule, SidAmongOtherEntriesPassesWhatSetupDoesNotTestDoesNotMatter) {
+TEST_F(OfflineRule, SidAmongOtherAllowEntriesPassesTheDescriptionAndGroupingDoNotMatter) {
     add_blocking_rule();
     const std::string users = "O:LSD:(A;;CC;;;S-1-5-18)(A;;CC;;;" + std::string(kSid) + ")";
     winsim::change_firewall_rule(kRuleName, nlohmann::json{{"local_user_authorized_list", users},
                                                            {"description", nullptr},
-                                                           {"profiles", 1},
-                                                           {"protocol", 6}}
+                                                           {"grouping", "Quarvel"},
+                                                           {"profiles", 7}}
                                                 .dump());
     EXPECT_TRUE(verify_offline_rule(kSid));
-    // An empty SID text is contained in any list.
-    EXPECT_TRUE(verify_offline_rule(""));
+    // No entry names an empty SID.
+    EXPECT_EQ(verify_offline_rule(""),
+              Result<void>(std::unexpected(fixed_failure("setup_required", kRefresh, 78))));
+}
+
+// Every narrowing at once, on the rule of that name: setup widens each of them back, ports and
+// ICMP types before the protocol (Windows refuses to change the protocol of a rule that still
+// names them), and the rule passes again.
+TEST_F(OfflineRule, SetupWidensEveryNarrowingOfAnExistingRule) {
+    const char* narrowed[] = {
+        R"({"protocol": 6, "local_ports": "1024-65535", "remote_ports": "443", "profiles": 4,
+            "remote_addresses": "10.0.0.1", "local_addresses": "10.0.0.2",
+            "application_name": "C:\\tools\\curl.exe", "service_name": "BITS",
+            "interface_types": "Lan,Wireless", "interfaces": ["Ethernet", "Wi-Fi"],
+            "local_app_package_id": "S-1-15-2-1"})",
+        R"({"protocol": 58, "icmp_types_and_codes": "128:0"})",
+        R"({"protocol": 17, "remote_ports": "53"})",
+        R"({"protocol": 47})",
+    };
+    for (const char* changes : narrowed) {
+        winsim::remove_firewall_rules(kRuleName);
+        add_blocking_rule();
+        winsim::change_firewall_rule(kRuleName, changes);
+        ASSERT_FALSE(verify_offline_rule(kSid)) << changes;
+        const auto repaired = ensure_offline_rule(kSid);
+        ASSERT_TRUE(repaired) << changes << ": " << repaired.error().message;
+        EXPECT_TRUE(verify_offline_rule(kSid)) << changes;
+        const auto rule = rules()[0];
+        EXPECT_EQ(rule["protocol"], 256) << changes;
+        for (const char* cleared :
+             {"local_ports", "remote_ports", "icmp_types_and_codes", "application_name",
+              "service_name", "interfaces", "local_app_package_id"})
+            EXPECT_EQ(rule[cleared], nullptr) << changes << " " << cleared;
+        expect_everything_released(changes);
+    }
+}
+
+// A rule Windows does not enforce blocks nothing: every load fails with firewall_disabled once
+// the rule itself is sound, while setup's own work on the rule goes on.
+TEST_F(OfflineRule, FirewallThatDoesNotApplyLocalRulesFailsVerificationNotTheRulesRepair) {
+    const Failure disabled = fixed_failure(
+        "firewall_disabled",
+        "Windows Firewall is not enforcing the network rule for commands without network access.",
+        78);
+    struct Row {
+        const char* settings;
+        bool enforced;
+    } rows[] = {
+        {R"({"current_profiles": 4, "enabled_profiles": 3})", false},
+        {R"({"current_profiles": 6, "enabled_profiles": 4})", false},
+        {R"({"current_profiles": 1, "enabled_profiles": 6})", false},
+        {R"({"local_policy_modify_state": 1})", false},
+        {R"({"local_policy_modify_state": 3})", false},
+        {R"({"current_profiles": 2, "enabled_profiles": 2})", true},
+        {R"({"current_profiles": 7, "enabled_profiles": 7})", true},
+        {R"({"current_profiles": 0, "enabled_profiles": 0})", true},
+        {R"({"local_policy_modify_state": 2})", true},
+    };
+    for (const auto& row : rows) {
+        winsim::change_firewall_policy(
+            R"({"current_profiles": 4, "enabled_profiles": 7, "local_policy_modify_state": 0})");
+        winsim::remove_firewall_rules(kRuleName);
+        winsim::change_firewall_policy(row.settings);
+        // The rule is reported first: setup can repair it.
+        EXPECT_EQ(verify_offline_rule(kSid),
+                  Result<void>(std::unexpected(fixed_failure("setup_required", kRefresh, 78))))
+            << row.settings;
+        const auto ensured = ensure_offline_rule(kSid);
+        EXPECT_TRUE(ensured) << row.settings << ": " << ensured.error().message;
+        if (row.enforced)
+            EXPECT_TRUE(verify_offline_rule(kSid)) << row.settings;
+        else
+            EXPECT_EQ(verify_offline_rule(kSid), Result<void>(std::unexpected(disabled)))
+                << row.settings;
+        expect_everything_released(row.settings);
+    }
+}
+
+// Only a rule that does not exist is added: a lookup that fails otherwise ends setup and leaves
+// the rules as they were, with the lookup's own error text.
+TEST_F(OfflineRule, LookupThatFailsForAnotherReasonAddsNoSecondRule) {
+    struct Row {
+        bool rule_exists;
+        std::uint32_t failure;
+        const char* description;
+        const char* message;
+    } rows[] = {
+        {true, 0x80070005, "The firewall service refused.",
+         "The firewall service refused. (0x80070005)"},
+        {true, 0x8007000E, nullptr, kOutOfMemory},
+        {false, 0x80004005, nullptr, "Unspecified error (0x80004005)"},
+        {false, 0x80004001, nullptr, "Not implemented (0x80004001)"},
+    };
+    for (const auto& row : rows) {
+        winsim::remove_firewall_rules(kRuleName);
+        if (row.rule_exists)
+            add_blocking_rule();
+        const std::string before = winsim::firewall_rules_json();
+        winsim::inject_fault("INetFwRules::Item", row.failure);
+        if (row.description != nullptr)
+            winsim::describe_next_failure_of("INetFwRules::Item", row.description);
+        EXPECT_EQ(
+            ensure_offline_rule(kSid),
+            Result<void>(std::unexpected(fixed_failure("firewall_rule_failed", row.message, 70))))
+            << row.message;
+        EXPECT_EQ(winsim::firewall_rules_json(), before) << row.message;
+        expect_everything_released(row.message);
+    }
 }
 
 TEST_F(OfflineRule, ThreadInTheMultithreadedApartmentGivesFirewallUnavailable) {
@@ -187,7 +301,9 @@ TEST_F(OfflineRule, ErrorObjectOfTheFailedLookupIsNotReportedForALaterCall) {
               fixed_failure("firewall_rule_failed", "Unspecified error (0x80004005)", 70));
 }
 
-enum class Start { no_rule, ensure_existing, verify_existing };
+// Where a row starts: no rule, or the rule as setup leaves it (rewritten or verified), or a rule
+// narrowed to TCP ports or ICMP types, which setup must widen before it changes the protocol.
+enum class Start { no_rule, ensure_existing, verify_existing, ensure_tcp, ensure_icmp };
 
 TEST_F(OfflineRule, EveryPlatformFailureGivesItsRowAndReleasesEverything) {
     using winsim::FaultKind;
@@ -249,6 +365,27 @@ TEST_F(OfflineRule, EveryPlatformFailureGivesItsRowAndReleasesEverything) {
          kOutOfMemory},
         {Start::no_rule, "INetFwRule3::put_LocalUserAuthorizedList", 1, 0x80070057, fail, nullptr,
          "firewall_rule_failed", "The parameter is incorrect. (0x80070057)"},
+        {Start::no_rule, "INetFwRule::get_Protocol", 1, 0x80004005, fail, nullptr,
+         "firewall_rule_failed", "Unspecified error (0x80004005)"},
+        {Start::no_rule, "SysAllocStringLen", 5, 0, fail, nullptr, "firewall_rule_failed",
+         kOutOfMemory},
+        {Start::no_rule, "INetFwRule::put_LocalAddresses", 1, 0xD000000D, fail, nullptr,
+         "firewall_rule_failed",
+         "An invalid parameter was passed to a service or function. (0xD000000D)"},
+        {Start::no_rule, "INetFwRule::put_RemoteAddresses", 1, 0x80070057, fail, nullptr,
+         "firewall_rule_failed", "The parameter is incorrect. (0x80070057)"},
+        {Start::no_rule, "INetFwRule::put_ApplicationName", 1, 0x80070005, fail, "Locked.",
+         "firewall_rule_failed", "Locked. (0x80070005)"},
+        {Start::no_rule, "INetFwRule::put_ServiceName", 1, 0x80004005, fail, nullptr,
+         "firewall_rule_failed", "Unspecified error (0x80004005)"},
+        {Start::no_rule, "SysAllocStringLen", 7, 0, fail, nullptr, "firewall_rule_failed",
+         kOutOfMemory},
+        {Start::no_rule, "INetFwRule::put_InterfaceTypes", 1, 0x80070057, fail, nullptr,
+         "firewall_rule_failed", "The parameter is incorrect. (0x80070057)"},
+        {Start::no_rule, "INetFwRule::put_Interfaces", 1, 0x80070057, fail, nullptr,
+         "firewall_rule_failed", "The parameter is incorrect. (0x80070057)"},
+        {Start::no_rule, "INetFwRule3::put_LocalAppPackageId", 1, 0x80004005, fail, nullptr,
+         "firewall_rule_failed", "Unspecified error (0x80004005)"},
         {Start::no_rule, "INetFwRules::Add", 1, 0x80070005, fail, nullptr, "firewall_rule_failed",
          "Access is denied. (0x80070005)"},
         {Start::no_rule, "INetFwRule::put_Description", 2, 0x80070005, fail, nullptr,
@@ -268,6 +405,27 @@ TEST_F(OfflineRule, EveryPlatformFailureGivesItsRowAndReleasesEverything) {
          "firewall_rule_failed", "Access is denied. (0x80070005)"},
         {Start::ensure_existing, "INetFwRule::get_Action", 1, 0x80004005, fail, nullptr,
          "firewall_rule_verify_failed", "Unspecified error (0x80004005)"},
+        {Start::ensure_existing, "INetFwRules::Item", 1, 0x80070005, fail, "Refused.",
+         "firewall_rule_failed", "Refused. (0x80070005)"},
+        {Start::ensure_existing, "INetFwRule3::put_LocalAppPackageId", 1, 0x80070005, fail, nullptr,
+         "firewall_rule_failed", "Access is denied. (0x80070005)"},
+        // A narrowed rule, widened before its protocol changes.
+        {Start::ensure_tcp, "INetFwRule::get_Protocol", 1, 0x8007000E, fail, nullptr,
+         "firewall_rule_failed", kOutOfMemory},
+        {Start::ensure_tcp, "SysAllocStringLen", 3, 0, fail, nullptr, "firewall_rule_failed",
+         kOutOfMemory},
+        {Start::ensure_tcp, "INetFwRule::put_LocalPorts", 1, 0x80070057, fail, nullptr,
+         "firewall_rule_failed", "The parameter is incorrect. (0x80070057)"},
+        {Start::ensure_tcp, "SysAllocStringLen", 4, 0, fail, nullptr, "firewall_rule_failed",
+         kOutOfMemory},
+        {Start::ensure_tcp, "INetFwRule::put_RemotePorts", 1, 0x80070005, fail, "Locked.",
+         "firewall_rule_failed", "Locked. (0x80070005)"},
+        {Start::ensure_tcp, "INetFwRule::put_Protocol", 1, 0x80070057, fail, nullptr,
+         "firewall_rule_failed", "The parameter is incorrect. (0x80070057)"},
+        {Start::ensure_icmp, "SysAllocStringLen", 3, 0, fail, nullptr, "firewall_rule_failed",
+         kOutOfMemory},
+        {Start::ensure_icmp, "INetFwRule::put_IcmpTypesAndCodes", 1, 0x80004005, fail, nullptr,
+         "firewall_rule_failed", "Unspecified error (0x80004005)"},
         // Verification.
         {Start::verify_existing, "INetFwRules::Item", 1, 0x80070005, fail, "Denied.",
          "setup_required", kRefresh},
@@ -283,6 +441,40 @@ TEST_F(OfflineRule, EveryPlatformFailureGivesItsRowAndReleasesEverything) {
          "firewall_rule_verify_failed",
          "{Access Denied}\r\nA process has requested access to an object, but has not been "
          "granted those access rights. (0xD0000022)"},
+        {Start::verify_existing, "INetFwRule::get_Profiles", 1, 0x80004005, fail, nullptr,
+         "firewall_rule_verify_failed", "Unspecified error (0x80004005)"},
+        {Start::verify_existing, "INetFwRule::get_Protocol", 1, 0x80070005, fail, "Denied.",
+         "firewall_rule_verify_failed", "Denied. (0x80070005)"},
+        {Start::verify_existing, "INetFwRule::get_LocalPorts", 1, 0x80004005, fail, nullptr,
+         "firewall_rule_verify_failed", "Unspecified error (0x80004005)"},
+        {Start::verify_existing, "INetFwRule::get_RemotePorts", 1, 0x80004005, fail, nullptr,
+         "firewall_rule_verify_failed", "Unspecified error (0x80004005)"},
+        {Start::verify_existing, "INetFwRule::get_LocalAddresses", 1, 0x8007000E, fail, nullptr,
+         "firewall_rule_verify_failed", kOutOfMemory},
+        {Start::verify_existing, "INetFwRule::get_RemoteAddresses", 1, 0x80004005, fail, nullptr,
+         "firewall_rule_verify_failed", "Unspecified error (0x80004005)"},
+        {Start::verify_existing, "INetFwRule::get_ApplicationName", 1, 0x80004005, fail, nullptr,
+         "firewall_rule_verify_failed", "Unspecified error (0x80004005)"},
+        {Start::verify_existing, "INetFwRule::get_ServiceName", 1, 0x80004005, fail, nullptr,
+         "firewall_rule_verify_failed", "Unspecified error (0x80004005)"},
+        {Start::verify_existing, "INetFwRule::get_InterfaceTypes", 1, 0x80004005, fail, nullptr,
+         "firewall_rule_verify_failed", "Unspecified error (0x80004005)"},
+        {Start::verify_existing, "INetFwRule::get_Interfaces", 1, 0x8007000E, fail, nullptr,
+         "firewall_rule_verify_failed", kOutOfMemory},
+        {Start::verify_existing, "INetFwRule3::get_LocalAppPackageId", 1, 0x80004005, fail, nullptr,
+         "firewall_rule_verify_failed", "Unspecified error (0x80004005)"},
+        // The simulated rule hands out its texts in BSTRs of its own: after the name's, the
+        // users list, then the local addresses (the ports of a rule for any protocol are null).
+        {Start::verify_existing, "SysAllocStringLen", 3, 0, fail, nullptr,
+         "firewall_rule_verify_failed", kOutOfMemory},
+        // Whether the firewall applies the rule.
+        {Start::verify_existing, "INetFwPolicy2::get_CurrentProfileTypes", 1, 0x80070005, fail,
+         "The firewall service is stopped.", "firewall_unavailable",
+         "The firewall service is stopped. (0x80070005)"},
+        {Start::verify_existing, "INetFwPolicy2::get_FirewallEnabled", 1, 0x80004005, fail, nullptr,
+         "firewall_unavailable", "Unspecified error (0x80004005)"},
+        {Start::verify_existing, "INetFwPolicy2::get_LocalPolicyModifyState", 1, 0x8007000E, fail,
+         nullptr, "firewall_unavailable", kOutOfMemory},
         // The message's own calls: no text can be had, or not the error object's.
         {Start::no_rule, "FormatMessageW", 1, 8, fail, nullptr, "firewall_rule_failed",
          "0x80070057"},
@@ -296,6 +488,12 @@ TEST_F(OfflineRule, EveryPlatformFailureGivesItsRowAndReleasesEverything) {
         winsim::remove_firewall_rules(kRuleName);
         if (row.start != Start::no_rule)
             add_blocking_rule();
+        if (row.start == Start::ensure_tcp)
+            winsim::change_firewall_rule(
+                kRuleName, R"({"protocol": 6, "local_ports": "80", "remote_ports": "443"})");
+        if (row.start == Start::ensure_icmp)
+            winsim::change_firewall_rule(kRuleName,
+                                         R"({"protocol": 1, "icmp_types_and_codes": "8:*"})");
         // The message calls fail only while a rule property fails to be set.
         const std::string function = row.function;
         std::string failing = function;

@@ -1,5 +1,7 @@
 // The simulated host's COM keeps Windows' documented contract: apartment rules, what object
-// creation refuses, the firewall rules collection, BSTRs and the thread's error object.
+// creation refuses, the firewall rules collection, the rules' properties and the order Windows
+// demands of them, the firewall's own settings, BSTRs, variants and arrays, and the thread's
+// error object.
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -21,6 +23,7 @@ class SimulatedCom : public testing::LeakCheckedTest {
         winsim::set_process_token_json(winsim::administrator_token_json(true));
         EXPECT_EQ(winsim::live_com_objects(), 0u);
         EXPECT_EQ(winsim::outstanding_bstrs(), 0u);
+        EXPECT_EQ(winsim::outstanding_safe_arrays(), 0u);
         LeakCheckedTest::TearDown();
     }
 
@@ -32,6 +35,40 @@ class SimulatedCom : public testing::LeakCheckedTest {
         ComPtr<INetFwRules> collection;
         EXPECT_EQ(policy->get_Rules(collection.put()), S_OK);
         return collection;
+    }
+
+    static ComPtr<INetFwPolicy2> policy() {
+        ComPtr<INetFwPolicy2> created;
+        EXPECT_EQ(CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_INetFwPolicy2, created.put_void()),
+                  S_OK);
+        return created;
+    }
+
+    // A VARIANT holding an array of BSTR variants with these texts, as a caller builds it.
+    static VARIANT names(std::initializer_list<const char*> texts) {
+        VARIANT value;
+        VariantInit(&value);
+        SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(texts.size()));
+        void* data = nullptr;
+        EXPECT_EQ(SafeArrayAccessData(array, &data), S_OK);
+        auto* elements = static_cast<VARIANT*>(data);
+        for (const char* text : texts) {
+            elements->vt = VT_BSTR;
+            elements->bstrVal = allocate_bstr(text).release();
+            ++elements;
+        }
+        EXPECT_EQ(SafeArrayUnaccessData(array), S_OK);
+        value.vt = VT_ARRAY | VT_VARIANT;
+        value.parray = array;
+        return value;
+    }
+
+    static nlohmann::json stored(const char* name) {
+        for (const auto& rule : nlohmann::json::parse(winsim::firewall_rules_json()))
+            if (rule["name"] == name)
+                return rule;
+        return nullptr;
     }
 
     static ComPtr<INetFwRule3> new_rule(const char* name) {
@@ -131,8 +168,8 @@ TEST_F(SimulatedCom, RulesCollectionFindsAddsAndGuardsTheMachinesRules) {
 TEST_F(SimulatedCom, FirewallObjectsQueryInterfaceTakesFaultsAndRefusesOtherInterfaces) {
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     ComPtr<INetFwPolicy2> policy;
-    ASSERT_EQ(CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_INetFwPolicy2, policy.put_void()),
+    ASSERT_EQ(CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwPolicy2,
+                               policy.put_void()),
               S_OK);
     auto collection = rules();
     auto rule = new_rule("Queried");
@@ -179,6 +216,193 @@ TEST_F(SimulatedCom, FirewallObjectsQueryInterfaceTakesFaultsAndRefusesOtherInte
         EXPECT_EQ(references(row.object), before);
         EXPECT_EQ(winsim::pending_fault_count(), 0u);
     }
+}
+
+// Windows checks a rule at every change: ports only on TCP and UDP rules, ICMP types only on
+// ICMP rules, and no protocol change while a rule still names either.
+TEST_F(SimulatedCom, PortsAndIcmpTypesBelongToTheirProtocolsAndMustGoBeforeItChanges) {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    auto rule = new_rule("Ports");
+    LONG protocol = 0;
+    ASSERT_EQ(rule->get_Protocol(&protocol), S_OK);
+    EXPECT_EQ(protocol, 256);
+    EXPECT_EQ(rule->put_RemotePorts(allocate_bstr("*").get()), E_INVALIDARG);
+    EXPECT_EQ(rule->put_LocalPorts(allocate_bstr("80").get()), E_INVALIDARG);
+    EXPECT_EQ(rule->put_IcmpTypesAndCodes(allocate_bstr("*").get()), E_INVALIDARG);
+    EXPECT_EQ(rule->put_Protocol(257), E_INVALIDARG);
+
+    ASSERT_EQ(rule->put_Protocol(6), S_OK);
+    EXPECT_EQ(rule->put_LocalPorts(allocate_bstr("80,1024-2048,RPC").get()), S_OK);
+    EXPECT_EQ(rule->put_RemotePorts(allocate_bstr("443").get()), S_OK);
+    EXPECT_EQ(rule->put_RemotePorts(allocate_bstr("70000").get()), E_INVALIDARG);
+    EXPECT_EQ(rule->put_RemotePorts(allocate_bstr("1,,2").get()), E_INVALIDARG);
+    EXPECT_EQ(rule->put_Protocol(17), S_OK);  // UDP keeps the ports
+    EXPECT_EQ(rule->put_Protocol(256), E_INVALIDARG);
+    EXPECT_EQ(rule->put_Protocol(1), E_INVALIDARG);
+    ASSERT_EQ(rule->put_LocalPorts(allocate_bstr("*").get()), S_OK);
+    ASSERT_EQ(rule->put_RemotePorts(nullptr), S_OK);  // null is any port too
+    UniqueBstr ports;
+    ASSERT_EQ(rule->get_RemotePorts(ports.put()), S_OK);
+    EXPECT_EQ(bstr_to_utf8(ports.get()), "*");
+    ASSERT_EQ(rule->put_Protocol(1), S_OK);
+    ASSERT_EQ(rule->get_LocalPorts(ports.put()), S_OK);
+    EXPECT_FALSE(ports) << "a rule that left TCP and UDP keeps no ports";
+
+    EXPECT_EQ(rule->put_IcmpTypesAndCodes(allocate_bstr("8:*;0").get()), S_OK);
+    EXPECT_EQ(rule->put_IcmpTypesAndCodes(allocate_bstr("echo").get()), E_INVALIDARG);
+    EXPECT_EQ(rule->put_Protocol(256), E_INVALIDARG);
+    ASSERT_EQ(rule->put_IcmpTypesAndCodes(allocate_bstr("*").get()), S_OK);
+    EXPECT_EQ(rule->put_Protocol(256), S_OK);
+    ASSERT_EQ(rule->get_IcmpTypesAndCodes(ports.put()), S_OK);
+    EXPECT_FALSE(ports);
+
+    // The same checks on a stored rule, before the permission is asked for.
+    ASSERT_EQ(rules()->Add(rule.get()), S_OK);
+    winsim::change_firewall_rule("Ports", R"({"protocol": 6, "remote_ports": "443"})");
+    winsim::set_process_token_json(winsim::administrator_token_json(false));
+    EXPECT_EQ(rule->put_Protocol(256), E_INVALIDARG);
+    EXPECT_EQ(rule->put_RemotePorts(allocate_bstr("*").get()), E_ACCESSDENIED);
+    EXPECT_EQ(stored("Ports")["remote_ports"], "443");
+}
+
+// Texts whose absence is null refuse "", addresses and interface types take only their own
+// forms, and the interface list is a VARIANT: nothing, or an array of names.
+TEST_F(SimulatedCom, RulePropertiesTakeWhatWindowsTakesAndHandOutWhatTheyHold) {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    auto rule = new_rule("Scope");
+    struct Row {
+        const char* what;
+        HRESULT (INetFwRule3::*put)(BSTR);
+        const char* value;  // null: a null BSTR
+        HRESULT expected;
+    } rows[] = {
+        {"application", &INetFwRule3::put_ApplicationName, "C:\\tools\\curl.exe", S_OK},
+        {"application cleared", &INetFwRule3::put_ApplicationName, nullptr, S_OK},
+        {"application empty", &INetFwRule3::put_ApplicationName, "", E_INVALIDARG},
+        {"service cleared", &INetFwRule3::put_ServiceName, nullptr, S_OK},
+        {"service empty", &INetFwRule3::put_ServiceName, "", E_INVALIDARG},
+        {"package empty", &INetFwRule3::put_LocalAppPackageId, "", E_INVALIDARG},
+        {"package cleared", &INetFwRule3::put_LocalAppPackageId, nullptr, S_OK},
+        {"any address", &INetFwRule3::put_RemoteAddresses, "*", S_OK},
+        {"addresses", &INetFwRule3::put_RemoteAddresses,
+         "10.0.0.1,10.1.0.0/16,10.2.0.1-10.2.0.9,fe80::1,LocalSubnet,dns", S_OK},
+        {"any among others", &INetFwRule3::put_RemoteAddresses, "*,10.0.0.1",
+         static_cast<HRESULT>(0xD000000D)},
+        {"no address", &INetFwRule3::put_LocalAddresses, nullptr, static_cast<HRESULT>(0xD000000D)},
+        {"a word", &INetFwRule3::put_LocalAddresses, "somewhere", static_cast<HRESULT>(0xD000000D)},
+        {"all interface types", &INetFwRule3::put_InterfaceTypes, "all", S_OK},
+        {"two interface types", &INetFwRule3::put_InterfaceTypes, "Lan,Wireless", S_OK},
+        {"all among others", &INetFwRule3::put_InterfaceTypes, "All,Lan", E_INVALIDARG},
+        {"no interface type", &INetFwRule3::put_InterfaceTypes, nullptr, E_INVALIDARG},
+    };
+    for (const auto& row : rows) {
+        UniqueBstr value = row.value == nullptr ? UniqueBstr() : allocate_bstr(row.value);
+        EXPECT_EQ((rule.get()->*row.put)(value.get()), row.expected) << row.what;
+    }
+
+    OwnedVariant interfaces;
+    ASSERT_EQ(rule->get_Interfaces(interfaces.put()), S_OK);
+    EXPECT_EQ(interfaces.get().vt, VT_EMPTY);
+    VARIANT two = names({"Ethernet", "Wi-Fi"});
+    EXPECT_EQ(rule->put_Interfaces(two), S_OK);
+    EXPECT_EQ(VariantClear(&two), S_OK);
+    ASSERT_EQ(rule->get_Interfaces(interfaces.put()), S_OK);
+    ASSERT_EQ(interfaces.get().vt, VT_ARRAY | VT_VARIANT);
+    const SAFEARRAY& array = *interfaces.get().parray;
+    ASSERT_EQ(array.rgsabound[0].cElements, 2u);
+    EXPECT_EQ(bstr_to_utf8(static_cast<VARIANT*>(array.pvData)[1].bstrVal), "Wi-Fi");
+    EXPECT_EQ(winsim::outstanding_safe_arrays(), 1u);
+
+    VARIANT unnamed = names({""});
+    EXPECT_EQ(rule->put_Interfaces(unnamed), E_INVALIDARG);
+    EXPECT_EQ(VariantClear(&unnamed), S_OK);
+    VARIANT number;
+    VariantInit(&number);
+    number.vt = VT_I4;
+    EXPECT_EQ(rule->put_Interfaces(number), E_INVALIDARG);
+    VARIANT none;
+    VariantInit(&none);
+    EXPECT_EQ(rule->put_Interfaces(none), S_OK);
+    ASSERT_EQ(rule->get_Interfaces(interfaces.put()), S_OK);
+    EXPECT_EQ(interfaces.get().vt, VT_EMPTY);
+    EXPECT_EQ(winsim::outstanding_safe_arrays(), 0u);
+
+    ASSERT_EQ(rules()->Add(rule.get()), S_OK);
+    const auto kept = stored("Scope");
+    EXPECT_EQ(kept["application_name"], nullptr);
+    EXPECT_EQ(kept["remote_addresses"],
+              "10.0.0.1,10.1.0.0/16,10.2.0.1-10.2.0.9,fe80::1,LocalSubnet,dns");
+    EXPECT_EQ(kept["interface_types"], "Lan,Wireless");
+    EXPECT_EQ(kept["interfaces"], nullptr);
+    EXPECT_EQ(kept["local_addresses"], "*");
+}
+
+// The firewall's own settings as the test sets them, one profile at a time, with the faults of
+// every method.
+TEST_F(SimulatedCom, PolicyReportsTheCurrentProfilesTheirFirewallAndTheLocalPolicyState) {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    auto firewall = policy();
+    LONG current = 0;
+    ASSERT_EQ(firewall->get_CurrentProfileTypes(&current), S_OK);
+    EXPECT_EQ(current, NET_FW_PROFILE2_PUBLIC);
+    VARIANT_BOOL enabled = VARIANT_FALSE;
+    for (const auto profile :
+         {NET_FW_PROFILE2_DOMAIN, NET_FW_PROFILE2_PRIVATE, NET_FW_PROFILE2_PUBLIC}) {
+        ASSERT_EQ(firewall->get_FirewallEnabled(profile, &enabled), S_OK);
+        EXPECT_EQ(enabled, VARIANT_TRUE);
+    }
+    NET_FW_MODIFY_STATE state = NET_FW_MODIFY_STATE_INBOUND_BLOCKED;
+    ASSERT_EQ(firewall->get_LocalPolicyModifyState(&state), S_OK);
+    EXPECT_EQ(state, NET_FW_MODIFY_STATE_OK);
+
+    winsim::change_firewall_policy(
+        R"({"current_profiles": 3, "enabled_profiles": 1, "local_policy_modify_state": 1})");
+    ASSERT_EQ(firewall->get_CurrentProfileTypes(&current), S_OK);
+    EXPECT_EQ(current, 3);
+    ASSERT_EQ(firewall->get_FirewallEnabled(NET_FW_PROFILE2_PRIVATE, &enabled), S_OK);
+    EXPECT_EQ(enabled, VARIANT_FALSE);
+    ASSERT_EQ(firewall->get_LocalPolicyModifyState(&state), S_OK);
+    EXPECT_EQ(state, NET_FW_MODIFY_STATE_GP_OVERRIDE);
+
+    EXPECT_EQ(firewall->get_FirewallEnabled(NET_FW_PROFILE2_ALL, &enabled), E_INVALIDARG);
+    EXPECT_EQ(firewall->get_FirewallEnabled(NET_FW_PROFILE2_PUBLIC, nullptr), E_POINTER);
+    EXPECT_EQ(firewall->get_CurrentProfileTypes(nullptr), E_POINTER);
+    EXPECT_EQ(firewall->get_LocalPolicyModifyState(nullptr), E_POINTER);
+    for (const char* method :
+         {"INetFwPolicy2::get_CurrentProfileTypes", "INetFwPolicy2::get_FirewallEnabled",
+          "INetFwPolicy2::get_LocalPolicyModifyState"}) {
+        winsim::inject_fault(method, 0x80070005);
+        HRESULT result = S_OK;
+        if (std::string_view(method).ends_with("CurrentProfileTypes"))
+            result = firewall->get_CurrentProfileTypes(&current);
+        else if (std::string_view(method).ends_with("FirewallEnabled"))
+            result = firewall->get_FirewallEnabled(NET_FW_PROFILE2_DOMAIN, &enabled);
+        else
+            result = firewall->get_LocalPolicyModifyState(&state);
+        EXPECT_EQ(result, E_ACCESSDENIED) << method;
+    }
+    EXPECT_EQ(winsim::pending_fault_count(), 0u);
+}
+
+// Variants release what they hold; an array in use cannot be destroyed.
+TEST_F(SimulatedCom, VariantClearReleasesItsArrayWithEveryElement) {
+    VARIANT value = names({"one", "two"});
+    EXPECT_EQ(winsim::outstanding_safe_arrays(), 1u);
+    EXPECT_EQ(winsim::outstanding_bstrs(), 2u);
+    void* data = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(value.parray, &data), S_OK);
+    EXPECT_EQ(VariantClear(&value), DISP_E_ARRAYISLOCKED);
+    EXPECT_EQ(SafeArrayUnaccessData(value.parray), S_OK);
+    EXPECT_EQ(SafeArrayUnaccessData(value.parray), E_UNEXPECTED);
+    EXPECT_EQ(VariantClear(&value), S_OK);
+    EXPECT_EQ(value.vt, VT_EMPTY);
+    EXPECT_EQ(winsim::outstanding_safe_arrays(), 0u);
+    EXPECT_EQ(winsim::outstanding_bstrs(), 0u);
+    EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
+    value.vt = 0x7FFF;
+    EXPECT_EQ(VariantClear(&value), DISP_E_BADVARTYPE);
+    EXPECT_EQ(SafeArrayCreateVector(VT_BOOL, 0, 1), nullptr);
+    EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
 }
 
 TEST_F(SimulatedCom, BstrKeepsItsLengthAndEveryStringIsCounted) {

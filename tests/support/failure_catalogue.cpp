@@ -84,6 +84,9 @@ constexpr CatalogueEntry kEntries[] = {
     {"firewall_rule_failed", 70, HRESULT_TEXT},
     {"firewall_rule_verify_failed", 70, HRESULT_TEXT},
     {"setup_required", 78, "Windows protection setup must refresh its network rule\\."},
+    {"firewall_disabled", 78,
+     "Windows Firewall is not enforcing the network rule for commands without network "
+     "access\\."},
     // Run operation.
     {"invalid_request", 64, "Policy (cwd|runtime_dir) must be an existing directory\\."},
     {"invalid_request", 64, "(Writable|Readable) location does not exist: .+\\."},

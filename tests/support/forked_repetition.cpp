@@ -265,7 +265,8 @@ json foreign_sid_entries(const std::vector<std::string>& windows_paths,
 
 ResourceCounts resource_counts() {
     return {winsim::open_handle_count(), winsim::outstanding_local_allocations(),
-            winsim::live_com_objects(), winsim::outstanding_bstrs()};
+            winsim::live_com_objects(), winsim::outstanding_bstrs(),
+            winsim::outstanding_safe_arrays()};
 }
 
 json leaks_since(const ResourceCounts& before) {
@@ -279,6 +280,7 @@ json leaks_since(const ResourceCounts& before) {
     note("local_allocations", before.allocations, now.allocations);
     note("com_objects", before.com_objects, now.com_objects);
     note("bstrs", before.bstrs, now.bstrs);
+    note("safe_arrays", before.safe_arrays, now.safe_arrays);
     if (winsim::com_initialization_depth() != 0)
         leaks["com_apartment"] = winsim::com_initialization_depth();
     return leaks;

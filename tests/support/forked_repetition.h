@@ -49,6 +49,7 @@ struct ResourceCounts {
     std::size_t allocations = 0;
     std::size_t com_objects = 0;
     std::size_t bstrs = 0;
+    std::size_t safe_arrays = 0;
 };
 ResourceCounts resource_counts();
 nlohmann::json leaks_since(const ResourceCounts& before);

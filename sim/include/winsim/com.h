@@ -43,6 +43,8 @@ inline bool operator==(REFGUID left, REFGUID right) {
 #define E_ACCESSDENIED (static_cast<HRESULT>(0x80070005u))
 #define E_OUTOFMEMORY (static_cast<HRESULT>(0x8007000Eu))
 #define E_INVALIDARG (static_cast<HRESULT>(0x80070057u))
+#define DISP_E_BADVARTYPE (static_cast<HRESULT>(0x80020008u))
+#define DISP_E_ARRAYISLOCKED (static_cast<HRESULT>(0x8002000Du))
 #define RPC_E_CHANGED_MODE (static_cast<HRESULT>(0x80010106u))
 #define CLASS_E_NOAGGREGATION (static_cast<HRESULT>(0x80040110u))
 #define REGDB_E_CLASSNOTREG (static_cast<HRESULT>(0x80040154u))
@@ -74,6 +76,32 @@ struct IUnknown;
 struct IDispatch;
 struct ITypeInfo;
 
+// The variant types the simulated host hands out or takes.
+#define VT_EMPTY 0
+#define VT_NULL 1
+#define VT_I4 3
+#define VT_BSTR 8
+#define VT_DISPATCH 9
+#define VT_BOOL 11
+#define VT_VARIANT 12
+#define VT_UNKNOWN 13
+#define VT_ARRAY 0x2000
+
+struct SAFEARRAYBOUND {
+    ULONG cElements;
+    LONG lLbound;
+};
+
+// The SDK's layout: one bound per dimension, the elements at pvData.
+struct SAFEARRAY {
+    USHORT cDims;
+    USHORT fFeatures;
+    ULONG cbElements;
+    ULONG cLocks;
+    PVOID pvData;
+    SAFEARRAYBOUND rgsabound[1];
+};
+
 struct VARIANT {
     VARTYPE vt;
     WORD wReserved1;
@@ -86,6 +114,7 @@ struct VARIANT {
         BSTR bstrVal;
         IUnknown* punkVal;
         IDispatch* pdispVal;
+        SAFEARRAY* parray;
         void* byref;
     };
 };
@@ -193,6 +222,26 @@ BSTR SysAllocString(const OLECHAR* text);
 void SysFreeString(BSTR text);
 // Characters, not counting the terminating zero; 0 for null.
 UINT SysStringLen(BSTR text);
+
+// ---------------------------------------------------------------- variants and arrays
+// vt = VT_EMPTY.
+void VariantInit(VARIANT* variant);
+// Releases what the variant holds (a BSTR, an interface, an array with every element of it)
+// and leaves it VT_EMPTY. Errors: null E_INVALIDARG; an array in use (locked)
+// DISP_E_ARRAYISLOCKED; a type the simulated host does not know DISP_E_BADVARTYPE, the variant
+// left as it was.
+HRESULT VariantClear(VARIANT* variant);
+// A one-dimensional array of `count` zeroed elements of type `vt` (VT_VARIANT, VT_BSTR or
+// VT_I4) from index `lower`; null for another type or without memory. Counted until
+// SafeArrayDestroy.
+SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lower, ULONG count);
+// Releases every element (VariantClear, SysFreeString) and the array. Null is S_OK; a locked
+// array DISP_E_ARRAYISLOCKED; a pointer that is no array of the process E_INVALIDARG.
+HRESULT SafeArrayDestroy(SAFEARRAY* array);
+// Locks the array and hands out its elements; SafeArrayUnaccessData unlocks it (E_UNEXPECTED
+// when it is not locked). Null arguments E_INVALIDARG.
+HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data);
+HRESULT SafeArrayUnaccessData(SAFEARRAY* array);
 
 // ---------------------------------------------------------------- error information
 // Replaces the thread's error object (null clears it); the thread keeps a reference. Fault

@@ -148,6 +148,9 @@ namespace winsim {
 // released for the last time, and BSTRs not yet freed.
 std::size_t live_com_objects();
 std::size_t outstanding_bstrs();
+// Safe arrays (SafeArrayCreateVector, and those the firewall objects hand out in a VARIANT) not
+// yet destroyed.
+std::size_t outstanding_safe_arrays();
 // How many successful CoInitializeEx calls of the calling thread are not yet balanced.
 unsigned com_initialization_depth();
 // Calls on firewall objects (AddRef and Release included) made, since the process started,
@@ -168,6 +171,14 @@ void change_firewall_rule(std::string_view name, std::string_view changes_json);
 void add_firewall_rule(std::string_view properties_json);
 // Removes every rule of that name.
 void remove_firewall_rules(std::string_view name);
+
+// The firewall's own settings as JSON text: {"current_profiles": 4, "enabled_profiles": 7,
+// "local_policy_modify_state": 0}: the NET_FW_PROFILE_TYPE2 bits of the profiles of the networks
+// the machine is on, the bits of the profiles whose firewall is on, and what
+// INetFwPolicy2::get_LocalPolicyModifyState answers (NET_FW_MODIFY_STATE).
+std::string firewall_policy_json();
+// The members of `changes_json` (a JSON object) replace the settings'.
+void change_firewall_policy(std::string_view changes_json);
 
 // From now on every process of the machine reads this time (100-nanosecond intervals since
 // 1601-01-01 UTC) from GetSystemTimeAsFileTime; use_host_clock goes back to the real time.

@@ -13,6 +13,8 @@
 namespace winsim {
 
 inline constexpr HRESULT kRuleNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+// An address list the firewall cannot read: STATUS_INVALID_PARAMETER as an HRESULT.
+inline constexpr HRESULT kInvalidAddress = static_cast<HRESULT>(0xD000000Du);
 
 // Changing the firewall takes what the firewall service demands: an administrator's token
 // with the group enabled, that is elevated.

@@ -98,13 +98,41 @@ class PolicyObject final : public FirewallObject<PolicyObject, INetFwPolicy2> {
         return hand_out<INetFwRules>(new RulesObject, entry, rules);
     }
 
-    // The profile and default settings are not modelled.
-    HRESULT get_CurrentProfileTypes(LONG*) override {
-        return not_modelled("get_CurrentProfileTypes");
+    HRESULT get_CurrentProfileTypes(LONG* profiles) override {
+        if (auto entry = enter_method("INetFwPolicy2::get_CurrentProfileTypes", true);
+            entry.failure)
+            return *entry.failure;
+        if (profiles == nullptr)
+            return method_failed(E_POINTER);
+        *profiles = firewall_policy().current_profiles;
+        return S_OK;
     }
-    HRESULT get_FirewallEnabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override {
-        return not_modelled("get_FirewallEnabled");
+
+    // One profile at a time, as the documentation asks of callers.
+    HRESULT get_FirewallEnabled(NET_FW_PROFILE_TYPE2 profile, VARIANT_BOOL* enabled) override {
+        if (auto entry = enter_method("INetFwPolicy2::get_FirewallEnabled", true); entry.failure)
+            return *entry.failure;
+        if (enabled == nullptr)
+            return method_failed(E_POINTER);
+        if (profile != NET_FW_PROFILE2_DOMAIN && profile != NET_FW_PROFILE2_PRIVATE &&
+            profile != NET_FW_PROFILE2_PUBLIC)
+            return method_failed(E_INVALIDARG);
+        const bool on = (firewall_policy().enabled_profiles & profile) != 0;
+        *enabled = on ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
     }
+
+    HRESULT get_LocalPolicyModifyState(NET_FW_MODIFY_STATE* state) override {
+        if (auto entry = enter_method("INetFwPolicy2::get_LocalPolicyModifyState", true);
+            entry.failure)
+            return *entry.failure;
+        if (state == nullptr)
+            return method_failed(E_POINTER);
+        *state = static_cast<NET_FW_MODIFY_STATE>(firewall_policy().local_policy_modify_state);
+        return S_OK;
+    }
+
+    // The other settings are not modelled.
     HRESULT put_FirewallEnabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override {
         return not_modelled("put_FirewallEnabled");
     }
@@ -162,9 +190,6 @@ class PolicyObject final : public FirewallObject<PolicyObject, INetFwPolicy2> {
     }
     HRESULT get_IsRuleGroupCurrentlyEnabled(BSTR, VARIANT_BOOL*) override {
         return not_modelled("get_IsRuleGroupCurrentlyEnabled");
-    }
-    HRESULT get_LocalPolicyModifyState(NET_FW_MODIFY_STATE*) override {
-        return not_modelled("get_LocalPolicyModifyState");
     }
 
   private:

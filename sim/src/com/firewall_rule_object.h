@@ -5,9 +5,13 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "com/firewall_object_base.h"
+#include "com/firewall_rule_values.h"
 #include "com/firewall_store.h"
 
 namespace winsim {
@@ -42,51 +46,46 @@ class RuleObject final : public FirewallObject<RuleObject, INetFwRule3> {
         return get_text("INetFwRule", "get_ApplicationName", "application_name", out);
     }
     HRESULT put_ApplicationName(BSTR value) override {
-        return put_text("INetFwRule", "put_ApplicationName", "application_name", value);
+        return put_optional_text("INetFwRule", "put_ApplicationName", "application_name", value);
     }
     HRESULT get_ServiceName(BSTR* out) override {
         return get_text("INetFwRule", "get_ServiceName", "service_name", out);
     }
     HRESULT put_ServiceName(BSTR value) override {
-        return put_text("INetFwRule", "put_ServiceName", "service_name", value);
+        return put_optional_text("INetFwRule", "put_ServiceName", "service_name", value);
     }
     HRESULT get_Protocol(LONG* out) override {
         return get_number("INetFwRule", "get_Protocol", "protocol", out);
     }
-    HRESULT put_Protocol(LONG value) override {
-        return put_number("INetFwRule", "put_Protocol", "protocol", value,
-                          value >= 0 && value <= 256);
-    }
+    HRESULT put_Protocol(LONG value) override;
     HRESULT get_LocalPorts(BSTR* out) override {
         return get_text("INetFwRule", "get_LocalPorts", "local_ports", out);
     }
     HRESULT put_LocalPorts(BSTR value) override {
-        return put_text("INetFwRule", "put_LocalPorts", "local_ports", value);
+        return put_ports("put_LocalPorts", "local_ports", value);
     }
     HRESULT get_RemotePorts(BSTR* out) override {
         return get_text("INetFwRule", "get_RemotePorts", "remote_ports", out);
     }
     HRESULT put_RemotePorts(BSTR value) override {
-        return put_text("INetFwRule", "put_RemotePorts", "remote_ports", value);
+        return put_ports("put_RemotePorts", "remote_ports", value);
     }
     HRESULT get_LocalAddresses(BSTR* out) override {
         return get_text("INetFwRule", "get_LocalAddresses", "local_addresses", out);
     }
     HRESULT put_LocalAddresses(BSTR value) override {
-        return put_text("INetFwRule", "put_LocalAddresses", "local_addresses", value);
+        return put_addresses("put_LocalAddresses", "local_addresses", value);
     }
     HRESULT get_RemoteAddresses(BSTR* out) override {
         return get_text("INetFwRule", "get_RemoteAddresses", "remote_addresses", out);
     }
     HRESULT put_RemoteAddresses(BSTR value) override {
-        return put_text("INetFwRule", "put_RemoteAddresses", "remote_addresses", value);
+        return put_addresses("put_RemoteAddresses", "remote_addresses", value);
     }
     HRESULT get_IcmpTypesAndCodes(BSTR* out) override {
         return get_text("INetFwRule", "get_IcmpTypesAndCodes", "icmp_types_and_codes", out);
     }
-    HRESULT put_IcmpTypesAndCodes(BSTR value) override {
-        return put_text("INetFwRule", "put_IcmpTypesAndCodes", "icmp_types_and_codes", value);
-    }
+    HRESULT put_IcmpTypesAndCodes(BSTR value) override;
     HRESULT get_Direction(NET_FW_RULE_DIRECTION* out) override {
         LONG value = 0;
         const HRESULT result = get_number("INetFwRule", "get_Direction", "direction",
@@ -99,17 +98,14 @@ class RuleObject final : public FirewallObject<RuleObject, INetFwRule3> {
         return put_number("INetFwRule", "put_Direction", "direction", value,
                           value == NET_FW_RULE_DIR_IN || value == NET_FW_RULE_DIR_OUT);
     }
-    HRESULT get_Interfaces(VARIANT*) override {
-        return not_modelled("INetFwRule", "get_Interfaces");
-    }
-    HRESULT put_Interfaces(VARIANT) override {
-        return not_modelled("INetFwRule", "put_Interfaces");
-    }
+    HRESULT get_Interfaces(VARIANT* out) override;
+    HRESULT put_Interfaces(VARIANT value) override;
     HRESULT get_InterfaceTypes(BSTR* out) override {
         return get_text("INetFwRule", "get_InterfaceTypes", "interface_types", out);
     }
     HRESULT put_InterfaceTypes(BSTR value) override {
-        return put_text("INetFwRule", "put_InterfaceTypes", "interface_types", value);
+        return put_text("INetFwRule", "put_InterfaceTypes", "interface_types", value,
+                        value != nullptr && is_interface_type_list(bstr_text(value)));
     }
     HRESULT get_Enabled(VARIANT_BOOL* out) override {
         return get_flag("INetFwRule", "get_Enabled", "enabled", out);
@@ -162,7 +158,8 @@ class RuleObject final : public FirewallObject<RuleObject, INetFwRule3> {
         return get_text("INetFwRule3", "get_LocalAppPackageId", "local_app_package_id", out);
     }
     HRESULT put_LocalAppPackageId(BSTR value) override {
-        return put_text("INetFwRule3", "put_LocalAppPackageId", "local_app_package_id", value);
+        return put_optional_text("INetFwRule3", "put_LocalAppPackageId", "local_app_package_id",
+                                 value);
     }
     HRESULT get_LocalUserOwner(BSTR* out) override {
         return get_text("INetFwRule3", "get_LocalUserOwner", "local_user_owner", out);
@@ -204,8 +201,17 @@ class RuleObject final : public FirewallObject<RuleObject, INetFwRule3> {
   private:
     // The user lists are security descriptors in SDDL; an empty list names nobody.
     static bool is_descriptor_or_empty(BSTR value);
+    // A port or ICMP list that restricts nothing.
+    static bool is_any_text(const nlohmann::json& value);
+    // The names of a VARIANT given to put_Interfaces: none for VT_EMPTY, the texts of a
+    // one-dimensional array of VT_BSTR variants; nothing for any other value.
+    static std::optional<std::vector<std::string>> interface_names(const VARIANT& value);
 
-    HRESULT not_modelled(const char* interface_name, const char* method);
+    // Sets properties through `change`, which sees the rule's properties as they are and
+    // answers S_OK or the failure to return (nothing changed then); a stored rule only for a
+    // caller who may change the firewall.
+    HRESULT modify(const char* interface_name, const char* method,
+                   const std::function<HRESULT(nlohmann::json&)>& change);
 
     // A property, from the object's own properties or the store's, after the method's entry.
     HRESULT read(const char* interface_name, const char* method, const char* field,
@@ -217,6 +223,11 @@ class RuleObject final : public FirewallObject<RuleObject, INetFwRule3> {
     HRESULT get_text(const char* interface_name, const char* method, const char* field, BSTR* out);
     HRESULT put_text(const char* interface_name, const char* method, const char* field, BSTR value,
                      bool valid = true);
+    // A text whose absence is null: null clears it, "" is refused.
+    HRESULT put_optional_text(const char* interface_name, const char* method, const char* field,
+                              BSTR value);
+    HRESULT put_ports(const char* method, const char* field, BSTR value);
+    HRESULT put_addresses(const char* method, const char* field, BSTR value);
     HRESULT get_number(const char* interface_name, const char* method, const char* field,
                        LONG* out);
     HRESULT put_number(const char* interface_name, const char* method, const char* field,

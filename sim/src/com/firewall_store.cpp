@@ -13,6 +13,18 @@ namespace {
 
 constexpr const char* kFirewallState = "firewall.json";
 
+// A machine on one network of the public profile, the firewall on for every profile, nothing
+// kept from applying by group policy.
+const nlohmann::json kDefaultPolicy = {
+    {"current_profiles", 4}, {"enabled_profiles", 7}, {"local_policy_modify_state", 0}};
+
+nlohmann::json policy_of(const nlohmann::json& state) {
+    nlohmann::json policy = kDefaultPolicy;
+    if (state.contains("policy") && state["policy"].is_object())
+        policy.update(state["policy"]);
+    return policy;
+}
+
 nlohmann::json& rules_of(nlohmann::json& state) {
     if (!state.contains("rules") || !state["rules"].is_array())
         state["rules"] = nlohmann::json::array();
@@ -39,6 +51,7 @@ nlohmann::json new_rule_properties() {
             {"icmp_types_and_codes", nullptr},
             {"direction", 1},
             {"interface_types", "All"},
+            {"interfaces", nullptr},
             {"enabled", false},
             {"grouping", nullptr},
             {"profiles", 0x7FFFFFFF},
@@ -115,6 +128,12 @@ void remove_rules(std::string_view name) {
     });
 }
 
+FirewallPolicy firewall_policy() {
+    const nlohmann::json policy = policy_of(read_machine_state(kFirewallState));
+    return {policy["current_profiles"].get<LONG>(), policy["enabled_profiles"].get<LONG>(),
+            policy["local_policy_modify_state"].get<LONG>()};
+}
+
 // ---------------------------------------------------------------- test API
 
 std::string firewall_rules_json() {
@@ -138,6 +157,20 @@ void add_firewall_rule(std::string_view properties_json) {
 
 void remove_firewall_rules(std::string_view name) {
     remove_rules(name);
+}
+
+std::string firewall_policy_json() {
+    return policy_of(read_machine_state(kFirewallState)).dump();
+}
+
+void change_firewall_policy(std::string_view changes_json) {
+    const auto changes = nlohmann::json::parse(changes_json);
+    (void)update_machine_state(kFirewallState, [&](nlohmann::json& state) {
+        nlohmann::json policy = policy_of(state);
+        policy.update(changes);
+        state["policy"] = policy;
+        return true;
+    });
 }
 
 }  // namespace winsim

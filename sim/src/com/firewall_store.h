@@ -6,12 +6,15 @@
 //               "service_name": null, "protocol": 256, "local_ports": null,
 //               "remote_ports": null, "local_addresses": "*", "remote_addresses": "*",
 //               "icmp_types_and_codes": null, "direction": 1, "interface_types": "All",
-//               "enabled": false, "grouping": null, "profiles": 2147483647,
+//               "interfaces": null, "enabled": false, "grouping": null, "profiles": 2147483647,
 //               "edge_traversal": false, "action": 1, "edge_traversal_options": 0,
 //               "local_app_package_id": null, "local_user_owner": null,
 //               "local_user_authorized_list": null, "remote_user_authorized_list": null,
 //               "remote_machine_authorized_list": null, "secure_flags": 0}, ...],
-//    "next_id": 2}
+//    "next_id": 2,
+//    "policy": {"current_profiles": 4, "enabled_profiles": 7, "local_policy_modify_state": 0}}
+// "interfaces" is null or a list of interface names; "policy" holds the firewall's own settings
+// (testing.h, firewall_policy_json).
 
 #include <nlohmann/json.hpp>
 
@@ -46,5 +49,13 @@ std::expected<bool, DWORD> change_stored_rule(std::int64_t id,
 
 // Removes every rule of that name (ASCII case ignored).
 void remove_rules(std::string_view name);
+
+// The firewall's own settings, with the defaults for each member the machine has not set.
+struct FirewallPolicy {
+    LONG current_profiles;
+    LONG enabled_profiles;
+    LONG local_policy_modify_state;
+};
+FirewallPolicy firewall_policy();
 
 }  // namespace winsim

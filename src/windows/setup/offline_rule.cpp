@@ -1,6 +1,7 @@
 #include "windows/setup/offline_rule.h"
 
 #include "platform/com_resource.h"
+#include "windows/setup/firewall_enforcement.h"
 #include "windows/setup/firewall_identifiers.h"
 #include "windows/setup/firewall_rules.h"
 #include "windows/setup/hresult_message.h"
@@ -9,8 +10,17 @@
 namespace quarvel {
 namespace {
 
+// What INetFwRules::Item answers for a name no rule has: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND).
+constexpr HRESULT kRuleNotFound = static_cast<HRESULT>(0x80070002u);
+
 Failure rule_failed(HRESULT result) {
     return com_failure("firewall_rule_failed", result);
+}
+
+// A failed lookup that is taken as an answer leaves no error object behind, so that it is not
+// taken for that of a later call.
+void forget_error_object() {
+    SetErrorInfo(0, nullptr);
 }
 
 // The firewall's rules and what Item answered for the rule's name. Members are released in
@@ -22,10 +32,9 @@ struct OfflineRuleLookup {
 };
 
 // The opening both operations share: the rules collection, then Item with the rule's name. A
-// failed Item is an answer, not a failure: setup adds the rule then, a load asks for a refresh.
-// Its error object is cleared, so that it is not taken for that of a later call. Without memory
-// for the name nothing can be looked up, and taking that for a missing rule would add a second
-// rule of the same name.
+// failed Item is left to the caller to judge, its error object with it. Without memory for the
+// name nothing can be looked up, and taking that for a missing rule would add a second rule of
+// the same name.
 Result<OfflineRuleLookup> look_up_offline_rule() {
     auto firewall = open_firewall_rules();
     if (!firewall)
@@ -35,8 +44,6 @@ Result<OfflineRuleLookup> look_up_offline_rule() {
     if (!name)
         return std::unexpected(rule_failed(E_OUTOFMEMORY));
     lookup.found = lookup.firewall.rules->Item(name.get(), lookup.rule.put());
-    if (FAILED(lookup.found))
-        SetErrorInfo(0, nullptr);
     return lookup;
 }
 
@@ -84,25 +91,39 @@ Result<void> add_rule(INetFwRules* rules, std::string_view offline_sid) {
 
 }  // namespace
 
+// Only a rule that does not exist is added: a lookup that failed for another reason (access,
+// memory, a firewall that cannot answer) says nothing about whether the rule is there, and
+// adding one then could leave two rules of the same name.
 Result<void> ensure_offline_rule(std::string_view offline_sid) {
     auto lookup = look_up_offline_rule();
     if (!lookup)
         return std::unexpected(std::move(lookup.error()));
-    if (FAILED(lookup->found))
+    if (lookup->found == kRuleNotFound) {
+        forget_error_object();
         return add_rule(lookup->firewall.rules.get(), offline_sid);
+    }
+    if (FAILED(lookup->found))
+        return std::unexpected(rule_failed(lookup->found));
     return rewrite_rule(lookup->rule.get(), lookup->found, offline_sid);
 }
 
+// The rule first, which setup can repair, then whether Windows applies it, which setup cannot
+// change: a rule that needs refreshing is reported as such even on a machine whose firewall is
+// off, and setup leaves a sound rule in place before the last load reports the firewall.
 Result<void> verify_offline_rule(std::string_view offline_sid) {
     auto lookup = look_up_offline_rule();
     if (!lookup)
         return std::unexpected(std::move(lookup.error()));
-    if (FAILED(lookup->found))
+    if (FAILED(lookup->found)) {
+        forget_error_object();
         return std::unexpected(rule_needs_refresh());
+    }
     auto rule = rule3_of(lookup->rule.get(), lookup->found);
     if (!rule)
         return std::unexpected(std::move(rule.error()));
-    return check_rule(rule->get(), offline_sid);
+    if (auto checked = check_rule(rule->get(), offline_sid); !checked)
+        return checked;
+    return check_firewall_enforcement(lookup->firewall.policy.get());
 }
 
 }  // namespace quarvel
