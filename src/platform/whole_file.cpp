@@ -24,11 +24,15 @@ std::expected<std::string, std::uint32_t> read_whole_file(WideView path) {
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return std::unexpected(last_error());
+    return read_from_file(file.get());
+}
+
+std::expected<std::string, std::uint32_t> read_from_file(HANDLE file) {
     std::string contents;
     char chunk[64 * 1024];
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file.get(), chunk, static_cast<DWORD>(sizeof chunk), &got, nullptr))
+        if (!ReadFile(file, chunk, static_cast<DWORD>(sizeof chunk), &got, nullptr))
             return std::unexpected(last_error());
         if (got == 0)
             return contents;  // end of file
@@ -42,10 +46,14 @@ std::expected<void, std::uint32_t> write_whole_file(WideView path, std::string_v
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return std::unexpected(last_error());
+    return write_to_file(file.get(), bytes);
+}
+
+std::expected<void, std::uint32_t> write_to_file(HANDLE file, std::string_view bytes) {
     while (!bytes.empty()) {
         const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         DWORD written = 0;
-        if (!WriteFile(file.get(), bytes.data(), chunk, &written, nullptr))
+        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr))
             return std::unexpected(last_error());
         if (written == 0)
             return std::unexpected(kNothingWritten);

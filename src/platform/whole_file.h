@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/wide_text.h"
+#include "platform/win32.h"
 
 namespace quarvel {
 
@@ -16,5 +17,10 @@ std::expected<std::string, std::uint32_t> read_whole_file(WideView path);
 
 // Creates the file, or truncates an existing one, and writes all of `bytes` into it.
 std::expected<void, std::uint32_t> write_whole_file(WideView path, std::string_view bytes);
+
+// The same on a file the caller holds open: every byte from its position to its end, and all
+// of `bytes` written at its position.
+std::expected<std::string, std::uint32_t> read_from_file(HANDLE file);
+std::expected<void, std::uint32_t> write_to_file(HANDLE file, std::string_view bytes);
 
 }  // namespace quarvel

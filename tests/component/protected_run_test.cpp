@@ -22,6 +22,7 @@
 
 #include "support/path_security.h"
 #include "support/protected_machine.h"
+#include "support/started_runner.h"
 #include "support/text_lines.h"
 
 namespace quarvel::testing {
@@ -43,62 +44,6 @@ std::string failed_document(const std::string& code, const std::string& message)
     const std::string state = code == "setup_required" ? code : "failed";
     return R"({"version":1,"operation":"run","state":")" + state + R"(","code":")" + code +
            R"(","message":")" + message + R"(","setup_version":2})";
-}
-
-// Processes of this machine other than the test itself: the runner, its worker and the
-// command all carry the machine in their environment.
-std::vector<pid_t> machine_processes(const std::string& machine) {
-    std::vector<pid_t> found;
-    const std::string needle = "WINSIM_MACHINE=" + machine;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const auto pid = static_cast<pid_t>(std::stol(name));
-        if (pid == ::getpid() || process_has_ended(pid))
-            continue;
-        std::ifstream environ_file(entry.path() / "environ", std::ios::binary);
-        const std::string environment((std::istreambuf_iterator<char>(environ_file)), {});
-        std::size_t at = 0;
-        while (at < environment.size()) {
-            const auto end = environment.find('\0', at);
-            if (environment.compare(at, end - at, needle) == 0)
-                found.push_back(pid);
-            if (end == std::string::npos)
-                break;
-            at = end + 1;
-        }
-    }
-    return found;
-}
-
-// Starts the runner with `stream` (its standard output or standard error) on `output`, closed
-// in the child when -1, and its other streams discarded; returns its pid.
-pid_t start_runner(const std::vector<std::string>& arguments, int output,
-                   int stream = STDOUT_FILENO) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, STDIN_FILENO);
-        ::dup2(null, stream == STDOUT_FILENO ? STDERR_FILENO : STDOUT_FILENO);
-        if (output >= 0)
-            ::dup2(output, stream);
-        else
-            ::close(stream);
-        std::vector<char*> argv;
-        for (const auto& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return child;
-}
-
-int exit_status_of(pid_t child) {
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 class ProtectedRun : public ProtectedMachine {
@@ -199,6 +144,8 @@ TEST_F(ProtectedRun, TraceLinesFollowTheStagesInOrder) {
     for (const char* stage : {"runtime_validation_started",
                               "runtime_validation_ready",
                               "workspace_access_started",
+                              "grant_recovery_started",
+                              "grant_recovery_finished_0_recovered_0_kept",
                               "workspace_access_ready",
                               "runtime_access_ready",
                               "worker_launch_started",
@@ -239,9 +186,9 @@ TEST_F(ProtectedRun, RunThatFailsAtTheConnectionTracesOnlyTheStagesBefore) {
     options.environment["WINSIM_FAULTS"] = "__worker/CreateFileW:1:5";
     const auto outcome = run({"streams", "", "", "0"}, options);
     auto lines = lines_of(outcome.standard_error);
-    ASSERT_EQ(lines.size(), 8u) << outcome.standard_error;
-    EXPECT_EQ(lines[6], "Quarvel native trace: worker_launched");
-    EXPECT_EQ(lines[7] + "\n", error_line("worker_start_failed",
+    ASSERT_EQ(lines.size(), 10u) << outcome.standard_error;
+    EXPECT_EQ(lines[8], "Quarvel native trace: worker_launched");
+    EXPECT_EQ(lines[9] + "\n", error_line("worker_start_failed",
                                           "Protected command worker exited before connecting."));
     EXPECT_EQ(outcome.exit_code, 70);
     expect_only_group_entries("C:\\work\\project", 0x001301BF);
@@ -554,6 +501,8 @@ TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBe
         {"__worker/CreateProcessAsUserW:1:5", "process_create_failed",
          "Could not create suspended protected command. Windows error 5.", 70},
         {"run/CreateDirectoryW:1:5", "io_error",
+         "Could not record workspace grants: Access is denied. (os error 5)", 74},
+        {"run/CreateDirectoryW:2:5", "io_error",
          "Could not create command temporary directory: Access is denied. (os error 5)", 74},
         {"run/SetNamedSecurityInfoW:8:5", "acl_update_failed", "Could not apply access rules for ",
          70},

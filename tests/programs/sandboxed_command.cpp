@@ -12,6 +12,7 @@
 //                               four-byte character straddles every block boundary, one block
 //                               per write
 //   wait-for <path> <code>      waits until <path> exists, then ends with <code>
+//   wait-files <path> <op:path>...  waits until <path> exists, then does as files does
 //   temp [leave]                for TEMP and then TMP: creates, writes, reads and deletes a file
 //                               in the directory the variable names, and writes one line,
 //                               "<variable> <directory>: ok" or "...: <Windows error>"; with
@@ -203,6 +204,11 @@ int main() {
     }
     if (action == "temp") {
         temp(args.size() == 2 && quarvel::narrow_lossy(args[1]) == "leave");
+        finish(0);
+    }
+    if (action == "wait-files" && args.size() >= 2) {
+        wait_for(args[1]);
+        files(std::vector<WideString>(args.begin() + 2, args.end()));
         finish(0);
     }
     if (action == "wait-for" && args.size() == 3) {

@@ -19,6 +19,11 @@ enum class FaultKind {
     // null handle, zero bytes transferred, a zero size, ERROR_NOT_ALL_ASSIGNED. Each call that
     // supports a quirk documents which one in sim/README.md.
     quirk,
+    // The process stops in the call and stays there until it is killed: a test that must end a
+    // process at an exact point (after its first grant, in its release) waits for the call log
+    // line "<role> <function> paused" and then kills it. `value` is not used. Any call that
+    // takes a fault can pause.
+    pause,
 };
 
 struct Fault {
@@ -29,7 +34,7 @@ struct Fault {
 };
 
 // Arms one fault in this process. Faults can also be armed for a whole process through the
-// environment variable WINSIM_FAULTS ("Function:nth:value[:quirk],..."), which the simulated
+// environment variable WINSIM_FAULTS ("Function:nth:value[:quirk|:pause],..."), which the simulated
 // host reads at the first simulated call and then removes so that children do not inherit it.
 // `function` may name a role ("role/Function": armed by the first descendant whose first
 // argument is `role`, passed on to every child until then) and the kind of object

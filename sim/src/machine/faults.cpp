@@ -61,7 +61,9 @@ std::pair<std::string, std::string> split_role(const std::string& name) {
 std::string entry_text(const std::string& name, const Fault& fault, const Anchor& anchor) {
     std::string text = name + ":" + std::to_string(fault.nth_call) + ":" +
                        std::to_string(fault.value) +
-                       (fault.kind == FaultKind::quirk ? ":quirk" : "");
+                       (fault.kind == FaultKind::quirk   ? ":quirk"
+                        : fault.kind == FaultKind::pause ? ":pause"
+                                                         : "");
     if (!anchor.site.empty())
         text += ":after=" + anchor.site + "#" + std::to_string(anchor.nth);
     return text;
@@ -90,8 +92,8 @@ std::optional<ParsedEntry> parse_entry(std::string entry) {
         return field;
     };
     auto field = take_last_field();
-    if (field && *field == "quirk") {
-        fault.kind = FaultKind::quirk;
+    if (field && (*field == "quirk" || *field == "pause")) {
+        fault.kind = *field == "quirk" ? FaultKind::quirk : FaultKind::pause;
         field = take_last_field();
     }
     auto nth = take_last_field();
@@ -114,7 +116,8 @@ void arm_or_pass_on(FaultRegistry& faults, Fault fault, Anchor anchor = {}) {
     faults.armed.push_back({std::move(fault), std::move(anchor)});
 }
 
-// "[role/]Function[@qualifier]:nth:value[:quirk][:after=Site#n]" entries separated by commas.
+// "[role/]Function[@qualifier]:nth:value[:quirk|:pause][:after=Site#n]" entries separated by
+// commas.
 // Malformed entries are ignored: the variable is a test aid, and a test that mistypes it sees its
 // fault never fire. What is not for this process stays in the variable for the processes it
 // starts.
@@ -147,12 +150,12 @@ FaultRegistry& read_registry() {
 // One line per call, appended with a single write so that the lines of concurrent processes
 // never mix. The call that took a fault says so, so that a sweep can tell a fault that fired
 // and was handled from one that was never reached.
-void log_call(const char* path, std::string_view site, bool faulted) {
+void log_call(const char* path, std::string_view site, std::string_view outcome) {
     const std::string& role = process_role();
     std::string line = (role.empty() ? std::string("-") : role) + " ";
     line += site;
-    if (faulted)
-        line += " fault";
+    if (!outcome.empty())
+        line.append(" ").append(outcome);
     line += '\n';
     const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
@@ -207,8 +210,12 @@ std::optional<Fault> take(std::string_view function, std::string_view qualifier)
         if (!read_registry().armed.empty())
             hit = match(faults, function, qualifier);
     }
+    const bool paused = hit && hit->kind == FaultKind::pause;
     if (logging)
-        log_call(log, qualified_name(function, qualifier), hit.has_value());
+        log_call(log, qualified_name(function, qualifier), paused ? "paused" : hit ? "fault" : "");
+    // Until the test that armed it kills this process; no call ever returns from here.
+    while (paused)
+        ::pause();
     return hit;
 }
 

@@ -45,6 +45,7 @@ constexpr std::pair<DWORD, std::u16string_view> kSystemMessages[] = {
     {267, u"The directory name is invalid."},
     {535, u"There is a process on other end of the pipe."},
     {536, u"Waiting for a process to open the other end of the pipe."},
+    {1113, u"No mapping for the Unicode character exists in the target multi-byte code page."},
     {1300, u"Not all privileges or groups referenced are assigned to the caller."},
     {1312, u"A specified logon session does not exist. It may already have been terminated."},
     {1314, u"A required privilege is not held by the client."},

@@ -17,6 +17,8 @@
 #include "windows/channel/protected_pipe.h"
 #include "windows/runner/canonical_path.h"
 #include "windows/runner/capability_sid.h"
+#include "windows/runner/grant_recovery.h"
+#include "windows/runner/run_record_file.h"
 #include "windows/runner/runtime_separation.h"
 #include "windows/runner/trace.h"
 #include "windows/runner/worker_launch.h"
@@ -112,9 +114,9 @@ Result<void> check_locations(const SandboxPolicy& policy) {
 // back; they are released in the order the failure path names.
 class Runner {
   public:
-    Runner(const SandboxPolicy& policy, const LoadedSetup& setup,
+    Runner(WideView state_dir, const SandboxPolicy& policy, const LoadedSetup& setup,
            const std::vector<std::string>& command)
-        : policy_(policy), setup_(setup), command_(command) {}
+        : state_dir_(state_dir), policy_(policy), setup_(setup), command_(command) {}
 
     std::int32_t run() {
         auto exit = run_steps();
@@ -151,7 +153,7 @@ class Runner {
         trace_stage("workspace_access_started");
 
         grant_.emplace(std::move(*capability));
-        if (auto granted = grant_workspace(group->get()); !granted)
+        if (auto granted = grant_workspace(*capability_sid, group->get()); !granted)
             return std::unexpected(granted.error());
         trace_stage("workspace_access_ready");
 
@@ -199,6 +201,7 @@ class Runner {
         trace_stage("worker_stopped");
         remove_temp_directory();
         Result<void> released = grant_->release();
+        drop_record_when_nothing_is_left();
         trace_stage("workspace_access_released");
 
         if (!*ended)
@@ -219,12 +222,19 @@ class Runner {
 
     // The grants under one acquisition of the access lock: the group reads the readable
     // locations; the group and the capability SID modify the writable ones. A failure takes
-    // back what the capability SID was granted so far before the lock is let go.
-    Result<void> grant_workspace(PSID group) {
+    // back what the capability SID was granted so far before the lock is let go. First, under
+    // the same lock, what runs that are gone left behind is taken back, and this run's record
+    // is started, so that everything it grants is written down before it is granted.
+    Result<void> grant_workspace(const std::string& capability_sid, PSID group) {
         const WorkspaceLocations locations = workspace_locations(policy_);
         auto lock = acquire_access_lock();
         if (!lock)
             return std::unexpected(lock.error());
+        recover_dead_runs_traced(state_dir_);
+        auto record = RunRecordFile::create(state_dir_, capability_sid);
+        if (!record)
+            return std::unexpected(record.error());
+        record_.emplace(std::move(*record));
         auto granted = grant_locations(locations, group);
         if (!granted)
             (void)grant_->release();
@@ -249,6 +259,8 @@ class Runner {
             if (auto granted = set_path_access(*canonical, group, kModifyAccess, GRANT_ACCESS);
                 !granted)
                 return granted;
+            if (auto recorded = record_->add_path(*canonical); !recorded)
+                return recorded;
             grant_->record(*canonical);
             if (auto granted =
                     set_path_access(*canonical, grant_->capability(), kModifyAccess, GRANT_ACCESS);
@@ -269,6 +281,8 @@ class Runner {
             return std::unexpected(
                 io_failure("Could not create command temporary directory", runtime.error()));
         WideString directory = command_temp_directory(*runtime, capability_sid);
+        if (auto recorded = record_->add_temporary_directory(directory); !recorded)
+            return recorded;
         if (!CreateDirectoryW(directory.c_str(), nullptr))
             return std::unexpected(io_failure("Could not create command temporary directory",
                                               static_cast<std::uint32_t>(GetLastError())));
@@ -281,13 +295,21 @@ class Runner {
     }
 
     // Once nothing of the command runs any more. What cannot be removed does not change the
-    // run's outcome; a trace line says it stayed.
+    // run's outcome; a trace line says it stayed, and the run's record keeps naming it.
     void remove_temp_directory() {
         if (!temp_directory_)
             return;
-        if (remove_directory_tree(*temp_directory_) != 0)
+        if (remove_directory_tree(*temp_directory_) == 0)
+            temp_directory_.reset();
+        else
             trace_stage("command_temp_directory_left");
-        temp_directory_.reset();
+    }
+
+    // The record goes last, and only when nothing it names is left: otherwise it stays (its
+    // handle closes with this process) and the next recovery takes the rest back.
+    void drop_record_when_nothing_is_left() {
+        if (record_ && grant_ && grant_->released() && !temp_directory_)
+            record_->remove();
     }
 
     // The worker connects, and the client at the other end is the worker itself: a process
@@ -385,6 +407,7 @@ class Runner {
         remove_temp_directory();
         if (grant_)
             (void)grant_->release();
+        drop_record_when_nothing_is_left();
         if (auto published =
                 publish_status(policy_.status_file, failed_report(Operation::run, failure));
             !published)
@@ -393,10 +416,12 @@ class Runner {
         return failure.exit_code;
     }
 
+    WideView state_dir_;
     const SandboxPolicy& policy_;
     const LoadedSetup& setup_;
     const std::vector<std::string>& command_;
     std::optional<WorkspaceGrant> grant_;
+    std::optional<RunRecordFile> record_;
     std::optional<WideString> temp_directory_;
     UniqueHandle pipe_;
     std::optional<LaunchedWorker> worker_;
@@ -416,7 +441,7 @@ std::int32_t run_operation(WideView state_dir, WideView policy_path,
     const auto setup = load_setup(state_dir);
     if (!setup)
         return report_early_failure(*policy, setup.error());
-    return Runner(*policy, *setup, command).run();
+    return Runner(state_dir, *policy, *setup, command).run();
 }
 
 }  // namespace quarvel

@@ -4,6 +4,7 @@
 #include "platform/unique_resource.h"
 #include "platform/win32.h"
 #include "platform/windows_path.h"
+#include "windows/runner/grant_recovery.h"
 #include "windows/security/account_lookup.h"
 #include "windows/security/os_failure.h"
 #include "windows/security/protected_directories.h"
@@ -41,10 +42,10 @@ Result<void> require_elevation() {
         return std::unexpected(
             os_failure("elevation_check_failed", "Could not verify setup authorization."));
     if (elevation.TokenIsElevated == 0)
-        return std::unexpected(fixed_failure(
-            "administrator_required",
-            "Windows command protection setup requires administrator approval.",
-            exit_code::internal));
+        return std::unexpected(
+            fixed_failure("administrator_required",
+                          "Windows command protection setup requires administrator approval.",
+                          exit_code::internal));
     return {};
 }
 
@@ -140,6 +141,9 @@ Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::strin
             return std::unexpected(judged.error());
     if (auto secured = protect_state_directory(state_dir, owner_text, group_sid->get()); !secured)
         return std::unexpected(secured.error());
+    // Runs that were killed left grants behind; setup takes them back too. Whatever it cannot
+    // take back now stays recorded, and setup goes on.
+    recover_dead_runs_locked(state_dir);
 
     Account accounts[] = {{kOnlineAccountName, {}}, {kOfflineAccountName, {}}};
     for (auto& account : accounts) {
@@ -187,14 +191,16 @@ Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::strin
         auto protected_password = protected_hex(accounts[k].password);
         if (!protected_password)
             return std::unexpected(protected_password.error());
-        *secret_of[k] = AccountSecret{std::string(accounts[k].name), std::move(*protected_password)};
+        *secret_of[k] =
+            AccountSecret{std::string(accounts[k].name), std::move(*protected_password)};
     }
     const SetupMarker marker{kSetupVersion, *group_text, *online_sid,
                              *offline_sid,  owner_text,  *created_at};
     if (auto written = write_settings_file(state_file(state_dir, kSecretsFileName), secrets);
         !written)
         return std::unexpected(written.error());
-    if (auto written = write_settings_file(state_file(state_dir, kMarkerFileName), marker); !written)
+    if (auto written = write_settings_file(state_file(state_dir, kMarkerFileName), marker);
+        !written)
         return std::unexpected(written.error());
     return load_setup(state_dir);
 }
