@@ -1,8 +1,8 @@
 // Wine's file calls give the answers the simulated host gives for the same cases (the host lane
-// runs the same checks against the simulated host). The read-only checks are not among them:
-// Wine leaves that attribute to the host kernel's permission check, which does not stop root,
-// the user these tests run as, so under Wine a read-only file can be written, replaced and
-// deleted.
+// runs the same checks against the simulated host), sharing between open handles included. The
+// read-only checks are not among them: Wine leaves that attribute to the host kernel's permission
+// check, which does not stop root, the user these tests run as, so under Wine a read-only file can
+// be written, replaced and deleted.
 
 #include <gtest/gtest.h>
 
@@ -22,6 +22,15 @@ TEST(FileCalls, MissingNameResultsMatchWindows) {
 }
 TEST(FileCalls, RenameResultsMatchWindows) {
     testing::expect_rename_results();
+}
+TEST(FileCalls, SharingBetweenOpenHandlesMatchesWindows) {
+    testing::expect_sharing_results();
+}
+TEST(FileCalls, DeletingAndRenamingOpenObjectsMatchWindows) {
+    testing::expect_delete_and_rename_sharing_results();
+}
+TEST(FileCalls, DeletionsWaitForTheLastHandleAsOnWindows) {
+    testing::expect_delete_on_close_results();
 }
 
 }  // namespace
