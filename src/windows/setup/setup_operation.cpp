@@ -6,8 +6,8 @@
 #include "platform/windows_path.h"
 #include "windows/security/account_lookup.h"
 #include "windows/security/os_failure.h"
+#include "windows/security/pinned_path.h"
 #include "windows/security/protected_directories.h"
-#include "windows/security/reparse_point.h"
 #include "windows/security/sid_conversion.h"
 #include "windows/security/token_information.h"
 #include "windows/setup/account_password.h"
@@ -47,16 +47,17 @@ Result<void> require_elevation() {
     return {};
 }
 
-// Made if needed, and refused when it is a link or junction: setup is about to give it an access
-// list that guards the passwords, which must land on the directory itself.
-Result<void> prepare_state_directory(WideView state_dir) {
+// Made if needed, refused when it is a link or junction, and held open until its access list
+// is written: setup is about to give it an access list that guards the passwords, which must
+// land on the directory itself.
+Result<PinnedPath> prepare_state_directory(WideView state_dir) {
     if (auto absolute = require_absolute_state_dir(state_dir); !absolute)
-        return absolute;
+        return std::unexpected(absolute.error());
     if (auto created = create_directory_tree(state_dir); !created)
         return std::unexpected(
             io_failure("Could not create protection settings directory", created.error()));
-    return refuse_link(state_dir, "Could not inspect protection settings directory",
-                       "Protection settings directory cannot be a symbolic link.");
+    return pin_path(state_dir, {"Could not inspect protection settings directory",
+                                "Protection settings directory cannot be a symbolic link."});
 }
 
 // The SID of the user this process runs as, in text form. Read even when --owner-sid names
@@ -101,8 +102,11 @@ struct Account {
 Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::string>& owner_sid) {
     if (auto authorised = require_elevation(); !authorised)
         return std::unexpected(authorised.error());
-    if (auto prepared = prepare_state_directory(state_dir); !prepared)
-        return std::unexpected(prepared.error());
+    // Held open for the whole of setup: its list is written, and the settings files are
+    // written into it, while it cannot be renamed or replaced.
+    const auto state_directory = prepare_state_directory(state_dir);
+    if (!state_directory)
+        return std::unexpected(state_directory.error());
     if (auto group = ensure_group(); !group)
         return std::unexpected(group.error());
     auto group_sid = lookup_account_sid(kProtectedGroupName);
@@ -115,7 +119,7 @@ Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::strin
     const std::string owner = owner_sid.value_or(*current_user);
     if (auto parsed = sid_from_string(owner); !parsed)
         return std::unexpected(parsed.error());
-    if (auto secured = protect_state_directory(state_dir, owner, group_sid->get()); !secured)
+    if (auto secured = protect_state_directory(*state_directory, owner, group_sid->get()); !secured)
         return std::unexpected(secured.error());
 
     Account accounts[] = {{kOnlineAccountName, {}}, {kOfflineAccountName, {}}};
