@@ -118,6 +118,19 @@ TEST_F(SimulatedFileSharing, APendingDeletionRefusesEveryLookUpUntilTheLastHandl
     }
     EXPECT_EQ(testing::open_error(file, GENERIC_READ, OPEN_EXISTING),
               static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    // Once a FILE_FLAG_DELETE_ON_CLOSE handle has closed, nobody gets in, sharing deleting or not.
+    ASSERT_TRUE(testing::write_file(file, "x"));
+    {
+        UniqueHandle deleting(
+            open_shared(file, GENERIC_READ | DELETE, kShareAll, FILE_FLAG_DELETE_ON_CLOSE));
+        UniqueHandle other(open_shared(file, GENERIC_READ, kShareAll));
+        ASSERT_TRUE(deleting.valid() && other.valid());
+        deleting.reset();
+        UniqueHandle late(open_shared(file, GENERIC_READ, kShareAll));
+        EXPECT_EQ(late ? 0u : GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(testing::open_error(file, GENERIC_READ, OPEN_EXISTING),
+              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(testing::write_file(file, "the name is free again"));
 }
 
