@@ -29,6 +29,15 @@ TEST(SimulatedFileCalls, MissingNameResultsMatchWindows) {
 TEST(SimulatedFileCalls, RenameResultsMatchWindows) {
     testing::expect_rename_results();
 }
+TEST(SimulatedFileCalls, SharingBetweenOpenHandlesMatchesWindows) {
+    testing::expect_sharing_results();
+}
+TEST(SimulatedFileCalls, DeletingAndRenamingOpenObjectsMatchWindows) {
+    testing::expect_delete_and_rename_sharing_results();
+}
+TEST(SimulatedFileCalls, DeletionsWaitForTheLastHandleAsOnWindows) {
+    testing::expect_delete_on_close_results();
+}
 TEST(SimulatedFileCalls, ReadOnlyFileResultsMatchWindows) {
     testing::expect_read_only_results();
 }

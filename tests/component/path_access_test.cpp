@@ -13,6 +13,7 @@
 #include "support/leak_checked_test.h"
 #include "support/path_security.h"
 #include "support/run_as.h"
+#include "windows/runner/canonical_path.h"
 #include "windows/security/path_access.h"
 #include "windows/security/sid_conversion.h"
 
@@ -26,6 +27,16 @@ using testing::read_path_security;
 constexpr const char* kGroup = "S-1-5-21-1000-2000-3000-1010";
 constexpr const char* kCapability = "S-1-5-21-11-22-33-44";
 constexpr BYTE kInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+
+// Makes the directory and what is missing above it; 0 or the first error.
+DWORD error_of_directory_tree(const WideString& path) {
+    for (std::size_t at = path.find(WIDE('\\'), 3); at != WideString::npos;
+         at = path.find(WIDE('\\'), at + 1))
+        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS
+               ? 0u
+               : GetLastError();
+}
 
 class PathAccessTest : public testing::LeakCheckedTest {
   protected:
@@ -86,6 +97,8 @@ TEST_F(PathAccessTest, EveryFailureLeavesTheListAsItWasAndReleasesEverything) {
          "Could not inspect protected path: Access is denied. (os error 5)", 74},
         {"GetFileInformationByHandleEx", 6, "io_error",
          "Could not inspect protected path: The handle is invalid. (os error 6)", 74},
+        {"GetFinalPathNameByHandleW", 5, "io_error",
+         "Could not inspect protected path: Access is denied. (os error 5)", 74},
         {"GetNamedSecurityInfoW", 5, "acl_read_failed",
          "Could not read access rules for C:\\work: 5.", 70},
         {"SetEntriesInAclW", 87, "acl_update_failed",
@@ -131,6 +144,42 @@ TEST_F(PathAccessTest, JunctionsAndSymbolicLinksAreRefusedAndOtherReparsePointsA
     ASSERT_EQ(winsim::set_reparse_tag(target, 0x80000013), 0u);
     ASSERT_TRUE(change(target, kGroup, kModifyAccess, GRANT_ACCESS));
     EXPECT_EQ(entries_for(read_path_security(target).entries, kGroup).size(), 1u);
+}
+
+// The run resolves a location and grants on it later: whatever replaced the location or a
+// folder above it in between is refused, and what the replacement leads to is left alone.
+TEST_F(PathAccessTest, AResolvedPathThatWasReplacedSinceIsRefusedAndItsNewTargetLeftAlone) {
+    ASSERT_TRUE(CreateDirectoryW(WIDE("C:\\elsewhere"), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(WIDE("C:\\elsewhere\\root"), nullptr));
+    const struct Row {
+        const char* root;
+        const char* replaced;  // moved aside, and a junction to C:\elsewhere put in its place
+        const char* message;
+    } rows[] = {
+        {"C:\\work\\root", "C:\\work\\root", "Protected path cannot be a symbolic link: "},
+        {"C:\\work\\mid\\root", "C:\\work\\mid", "Protected path changed after it was resolved: "},
+    };
+    for (const auto& row : rows) {
+        const WideString root = to_wide(row.root);
+        const WideString replaced = to_wide(row.replaced);
+        ASSERT_EQ(error_of_directory_tree(root), 0u) << row.root;
+        const auto resolved = canonical_path(root);
+        ASSERT_TRUE(resolved) << row.root;
+        const auto untouched = read_path_security(to_wide("C:\\elsewhere\\root"));
+        const auto untouched_above = read_path_security(to_wide("C:\\elsewhere"));
+        ASSERT_TRUE(MoveFileExW(replaced.c_str(), WIDE("C:\\work\\aside"), 0));
+        ASSERT_EQ(winsim::make_directory_junction(replaced, to_wide("C:\\elsewhere")), 0u);
+
+        const auto result =
+            set_path_access(*resolved, sid_from_string(kGroup)->get(), kModifyAccess, GRANT_ACCESS);
+        ASSERT_FALSE(result) << row.root;
+        EXPECT_EQ(result.error(), fixed_failure("reparse_path_rejected",
+                                                row.message + narrow_lossy(*resolved) + ".", 70));
+        EXPECT_EQ(read_path_security(to_wide("C:\\elsewhere\\root")), untouched) << row.root;
+        EXPECT_EQ(read_path_security(to_wide("C:\\elsewhere")), untouched_above) << row.root;
+        ASSERT_TRUE(RemoveDirectoryW(replaced.c_str()));
+        ASSERT_TRUE(MoveFileExW(WIDE("C:\\work\\aside"), replaced.c_str(), 0));
+    }
 }
 
 TEST_F(PathAccessTest, AGrantOnATreeVisitsTheDirectoryAndEachDescendantOnce) {

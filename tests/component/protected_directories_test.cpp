@@ -13,6 +13,7 @@
 #include "support/path_security.h"
 #include "support/run_as.h"
 #include "windows/security/path_access.h"
+#include "windows/security/pinned_path.h"
 #include "windows/security/protected_directories.h"
 #include "windows/security/sid_conversion.h"
 
@@ -39,12 +40,20 @@ class ProtectedDirectoriesTest : public testing::LeakCheckedTest {
 
     OwnedSid group() const { return *sid_from_string(group_text_); }
 
+    // The state directory as setup hands it over: checked and held open.
+    Result<void> protect_state(std::string_view owner, PSID group_sid) {
+        auto pinned = pin_path(directory_, {"inspect", "link"});
+        if (!pinned)
+            return std::unexpected(pinned.error());
+        return protect_state_directory(*pinned, owner, group_sid);
+    }
+
     const WideString directory_ = to_wide("C:\\quarvel");
     std::string group_text_;
 };
 
 TEST_F(ProtectedDirectoriesTest, StateDirectoryHoldsExactlyOwnerAdministratorsAndSystem) {
-    ASSERT_TRUE(protect_state_directory(directory_, kOwner, group().get()));
+    ASSERT_TRUE(protect_state(kOwner, group().get()));
     const auto state = read_path_security(directory_);
     EXPECT_EQ(state.entries, (std::vector<AclEntry>{{0, kInherit, kFullAccess, kOwner},
                                                     {0, kInherit, kFullAccess, kAdministrators},
@@ -104,6 +113,16 @@ TEST_F(ProtectedDirectoriesTest, ARuntimeDirectoryThatIsALinkIsRefused) {
     EXPECT_EQ(read_path_security(directory_), untouched);
 }
 
+// The policy's spelling may pass through a link above the runtime directory: the list is written
+// through the directory's own final path, which no link can redirect while it is held.
+TEST_F(ProtectedDirectoriesTest, ARuntimeDirectoryReachedThroughALinkedFolderGetsItsListWhereItIs) {
+    ASSERT_TRUE(CreateDirectoryW(WIDE("C:\\quarvel\\runtime"), nullptr));
+    ASSERT_EQ(winsim::make_directory_junction(to_wide("C:\\linked"), directory_), 0u);
+    ASSERT_TRUE(protect_runtime_directory(to_wide("C:\\linked\\runtime"), kOwner, group().get()));
+    EXPECT_EQ(read_path_security(to_wide("C:\\quarvel\\runtime")).entries.size(), 4u);
+    EXPECT_NE(read_path_security(to_wide("C:\\quarvel\\runtime")).control & SE_DACL_PROTECTED, 0);
+}
+
 TEST_F(ProtectedDirectoriesTest, EveryFailureGivesItsRowAndReleasesEverything) {
     const struct Row {
         bool runtime;
@@ -126,6 +145,10 @@ TEST_F(ProtectedDirectoriesTest, EveryFailureGivesItsRowAndReleasesEverything) {
          "Could not read security identifier. Windows error 1337.", 70},
         {true, "CreateFileW", 1, 5, "io_error",
          "Could not inspect command runtime directory: Access is denied. (os error 5)", 74},
+        {true, "GetFileInformationByHandleEx", 1, 6, "io_error",
+         "Could not inspect command runtime directory: The handle is invalid. (os error 6)", 74},
+        {true, "GetFinalPathNameByHandleW", 1, 5, "io_error",
+         "Could not inspect command runtime directory: Access is denied. (os error 5)", 74},
         {true, "ConvertStringSidToSidW", 2, 1337, "invalid_sid",
          "Could not parse security identifier. Windows error 1337.", 70},
         {true, "SetEntriesInAclW", 1, 1337, "runtime_acl_failed",
@@ -139,7 +162,7 @@ TEST_F(ProtectedDirectoriesTest, EveryFailureGivesItsRowAndReleasesEverything) {
         winsim::inject_fault(row.function, row.value, row.nth);
         const auto result = row.runtime
                                 ? protect_runtime_directory(directory_, kOwner, group_sid.get())
-                                : protect_state_directory(directory_, kOwner, group_sid.get());
+                                : protect_state(kOwner, group_sid.get());
         ASSERT_FALSE(result) << row.function << " #" << row.nth;
         EXPECT_EQ(result.error(), fixed_failure(row.code, row.message, row.exit_code))
             << row.function << " #" << row.nth;
@@ -151,7 +174,7 @@ TEST_F(ProtectedDirectoriesTest, EveryFailureGivesItsRowAndReleasesEverything) {
         EXPECT_EQ(winsim::open_handle_count(), handles_) << row.function;
         EXPECT_EQ(winsim::outstanding_local_allocations(), allocations_) << row.function;
     }
-    const auto bad_owner = protect_state_directory(directory_, "S-1-bad", group().get());
+    const auto bad_owner = protect_state("S-1-bad", group().get());
     ASSERT_FALSE(bad_owner);
     EXPECT_EQ(bad_owner.error().code, "invalid_sid");
 }

@@ -193,6 +193,7 @@ constexpr CatalogueEntry kEntries[] = {
      "Could not (size|resolve) account security identifier\\." WINDOWS_ERROR},
     {"io_error", 74, IO("Could not inspect (protected path|command runtime directory)")},
     {"reparse_path_rejected", 70, "Protected path cannot be a symbolic link: .+\\."},
+    {"reparse_path_rejected", 70, "Protected path changed after it was resolved: .+\\."},
     {"reparse_path_rejected", 70, "Command runtime directory cannot be a symbolic link\\."},
     {"acl_read_failed", 70, "Could not read access rules for .+: [0-9]+\\."},
     {"acl_update_failed", 70, "Could not (prepare|apply) access rules for .+: [0-9]+\\."},

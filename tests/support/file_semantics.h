@@ -1,6 +1,7 @@
 #pragma once
 // What the file calls answer for the cases the program depends on (existing and missing names,
-// a missing folder, a directory in the way, a read-only file), checked against whichever
+// a missing folder, a directory in the way, a read-only file, sharing between open handles and
+// the deletions that wait for them), checked against whichever
 // kernel32 the test binary links: the simulated host's in the host lane, Wine's in the Wine
 // lane, so the two are held to the same answers. Header-only, for both test binaries.
 
@@ -248,6 +249,154 @@ inline void expect_listing_results() {
     WIN32_FIND_DATAW found{};
     EXPECT_EQ(error_of(FindNextFileW(file.get(), &found)),
               static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+inline HANDLE open_shared(const WideString& path, DWORD access, DWORD share, DWORD flags = 0) {
+    return CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                       flags == 0 ? FILE_ATTRIBUTE_NORMAL : flags, nullptr);
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A second open while a first is open: refused with ERROR_SHARING_VIOLATION when it asks for
+// reading, writing or deleting that the first does not share, or does not share what the first
+// uses; an open for attributes alone takes no part, either way.
+inline void expect_sharing_results() {
+    ScratchDirectory scratch;
+    const auto file = scratch.name("shared.txt");
+    ASSERT_TRUE(write_file(file, "x"));
+    constexpr DWORD kRead = GENERIC_READ;
+    constexpr DWORD kWrite = GENERIC_WRITE;
+    constexpr DWORD kAttributes = FILE_READ_ATTRIBUTES;
+    constexpr DWORD kShareRead = FILE_SHARE_READ;
+    constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    constexpr DWORD kViolation = ERROR_SHARING_VIOLATION;
+    const struct Row {
+        DWORD first_access, first_share, second_access, second_share, expected;
+    } rows[] = {
+        {kRead, kShareRead, kRead, kShareRead, 0},
+        {kRead, kShareRead, kWrite, kShareAll, kViolation},
+        {kRead, kShareAll, kRead, FILE_SHARE_WRITE, kViolation},
+        {kWrite, kShareRead, kRead, kShareRead, kViolation},
+        {kWrite, kShareRead, kRead, kShareReadWrite, 0},
+        {kRead, 0, kAttributes, 0, 0},
+        {kAttributes, 0, kWrite, 0, 0},
+        {DELETE, kShareAll, kRead, kShareReadWrite, kViolation},
+        {kRead, kShareReadWrite, DELETE, kShareAll, kViolation},
+        {kRead, kShareAll, DELETE, kShareAll, 0},
+    };
+    for (const auto& row : rows) {
+        UniqueHandle first(open_shared(file, row.first_access, row.first_share));
+        ASSERT_TRUE(first.valid()) << GetLastError();
+        UniqueHandle second(open_shared(file, row.second_access, row.second_share));
+        EXPECT_EQ(second ? 0u : GetLastError(), row.expected)
+            << std::hex << row.first_access << "/" << row.first_share << " then "
+            << row.second_access << "/" << row.second_share;
+    }
+}
+
+// Deleting and renaming open for DELETE, sharing everything: a handle that does not share
+// deleting refuses both, for a file and for a directory; a replaced target must not be open.
+inline void expect_delete_and_rename_sharing_results() {
+    ScratchDirectory scratch;
+    const auto file = scratch.name("file");
+    const auto renamed = scratch.name("renamed");
+    const auto directory = scratch.name("directory");
+    const auto moved = scratch.name("moved");
+    ASSERT_TRUE(write_file(file, "x"));
+    ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+    constexpr DWORD kViolation = ERROR_SHARING_VIOLATION;
+    {
+        UniqueHandle held(open_shared(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
+        ASSERT_TRUE(held.valid());
+        EXPECT_EQ(error_of(DeleteFileW(file.c_str())), kViolation);
+        EXPECT_EQ(error_of(MoveFileExW(file.c_str(), renamed.c_str(), 0)), kViolation);
+    }
+    {
+        UniqueHandle held(open_shared(directory, FILE_LIST_DIRECTORY,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      FILE_FLAG_BACKUP_SEMANTICS));
+        ASSERT_TRUE(held.valid());
+        EXPECT_EQ(error_of(RemoveDirectoryW(directory.c_str())), kViolation);
+        EXPECT_EQ(error_of(MoveFileExW(directory.c_str(), moved.c_str(), 0)), kViolation);
+    }
+    {
+        // Opened for attributes alone, it holds nothing back.
+        UniqueHandle held(open_shared(file, FILE_READ_ATTRIBUTES, 0));
+        ASSERT_TRUE(held.valid());
+        EXPECT_EQ(error_of(MoveFileExW(file.c_str(), renamed.c_str(), 0)), 0u);
+    }
+    EXPECT_EQ(error_of(MoveFileExW(directory.c_str(), moved.c_str(), 0)), 0u);
+    ASSERT_TRUE(write_file(file, "new"));
+    {
+        UniqueHandle target(open_shared(renamed, GENERIC_READ, kShareAll));
+        ASSERT_TRUE(target.valid());
+        EXPECT_EQ(error_of(MoveFileExW(file.c_str(), renamed.c_str(), MOVEFILE_REPLACE_EXISTING)),
+                  static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(error_of(MoveFileExW(file.c_str(), renamed.c_str(), MOVEFILE_REPLACE_EXISTING)), 0u);
+    EXPECT_EQ(read_file(renamed), "new");
+}
+
+// A deletion asked for while handles that share deleting are open waits for the last of them.
+// FILE_FLAG_DELETE_ON_CLOSE asks for it as its handle closes, FileDispositionInfo at once. That
+// the name cannot be opened meanwhile is checked on the host lane only: Wine 8 lets it be.
+inline void expect_delete_on_close_results() {
+    ScratchDirectory scratch;
+    const auto file = scratch.name("file");
+    ASSERT_TRUE(write_file(file, "x"));
+    {
+        UniqueHandle deleting(
+            open_shared(file, GENERIC_READ | DELETE, kShareAll, FILE_FLAG_DELETE_ON_CLOSE));
+        ASSERT_TRUE(deleting.valid());
+        EXPECT_EQ(open_error(file, GENERIC_READ, OPEN_EXISTING),
+                  static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        UniqueHandle other(open_shared(file, GENERIC_READ, kShareAll));
+        ASSERT_TRUE(other.valid());
+        deleting.reset();
+        // The file waits for `other`; Windows refuses to open it meanwhile (checked on the host
+        // lane only: Wine 8 lets it be opened).
+        SetLastError(0);
+        const DWORD attributes = GetFileAttributesW(file.c_str());
+        EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES ||
+                    GetLastError() != ERROR_FILE_NOT_FOUND);
+    }
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    ASSERT_TRUE(write_file(file, "x"));
+    {
+        UniqueHandle other(open_shared(file, GENERIC_READ, kShareAll));
+        ASSERT_TRUE(other.valid());
+        EXPECT_EQ(error_of(DeleteFileW(file.c_str())), 0u);
+    }
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    ASSERT_TRUE(write_file(file, "x"));
+    FILE_DISPOSITION_INFO remove{};
+    remove.DeleteFile = TRUE;
+    {
+        UniqueHandle reading(open_shared(file, GENERIC_READ, kShareAll));
+        ASSERT_TRUE(reading.valid());
+        EXPECT_EQ(error_of(SetFileInformationByHandle(reading.get(), FileDispositionInfo, &remove,
+                                                      sizeof remove)),
+                  static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        UniqueHandle deleting(open_shared(file, DELETE, kShareAll));
+        ASSERT_TRUE(deleting.valid());
+        EXPECT_EQ(error_of(SetFileInformationByHandle(deleting.get(), FileDispositionInfo, &remove,
+                                                      sizeof remove)),
+                  0u);
+    }
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    const auto directory = scratch.name("directory");
+    ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+    ASSERT_TRUE(write_file(scratch.name("directory\\inside"), "x"));
+    UniqueHandle folder(open_shared(directory, DELETE, kShareAll, FILE_FLAG_BACKUP_SEMANTICS));
+    ASSERT_TRUE(folder.valid());
+    EXPECT_EQ(error_of(SetFileInformationByHandle(folder.get(), FileDispositionInfo, &remove,
+                                                  sizeof remove)),
+              static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
 }
 
 }  // namespace quarvel::testing

@@ -19,7 +19,7 @@
 #include "support/started_program.h"
 #include "windows/security/access_lock.h"
 #include "windows/security/path_access.h"
-#include "windows/security/reparse_point.h"
+#include "windows/security/pinned_path.h"
 #include "windows/security/sid_conversion.h"
 
 namespace quarvel {
@@ -47,7 +47,16 @@ TEST(PathAccessUnderWine, GrantAndRevokeRunAgainstWinesFileSecurity) {
     testing::ScratchDirectory scratch;
     const WideString work = scratch.name("work");
     ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
-    EXPECT_EQ(is_name_surrogate_reparse_point(work), false);
+    {
+        // Held as a grant holds it: Wine's own sharing rules keep it from being moved away.
+        const auto pinned = pin_path(work, {"inspect", "link"});
+        ASSERT_TRUE(pinned) << pinned.error().message;
+        EXPECT_EQ(pinned->final_path(), WIDE("\\\\?\\") + work);
+        EXPECT_EQ(testing::error_of(MoveFileExW(work.c_str(), scratch.name("moved").c_str(), 0)),
+                  static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_EQ(testing::error_of(RemoveDirectoryW(work.c_str())),
+                  static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
     const auto before = read_path_security(work);
     ASSERT_EQ(before.error, 0u);
     EXPECT_EQ(everyones_rights(work) & FILE_WRITE_DATA, 0u);

@@ -6,11 +6,12 @@
 // The read-only attribute is the owner's write permission bit of a regular file, and the
 // simulated host enforces it itself (tests run as root, whom POSIX permissions do not stop):
 // such a file cannot be opened for writing, truncated, replaced by MoveFileExW or deleted.
-// Directories never carry it. Sharing modes are not enforced. Names resolve without regard to
-// case and keep the case they were made with, as on NTFS. Every call checks the calling
-// process's token against the descriptors involved (sim/src/file_access.h) and fails with
-// ERROR_ACCESS_DENIED where Windows would; new files and directories get their descriptor by
-// Windows' inheritance rules (sim/src/file_security.h).
+// Directories never carry it. Sharing modes are enforced between the handles of every process
+// of the machine, and a deletion waits for the last handle (sim/src/files/share_access.h).
+// Names resolve without regard to case and keep the case they were made with, as on NTFS. Every
+// call checks the calling process's token against the descriptors involved (sim/src/file_access.h)
+// and fails with ERROR_ACCESS_DENIED where Windows would; new files and directories get their
+// descriptor by Windows' inheritance rules (sim/src/file_security.h).
 
 #include <winsim/types.h>
 
@@ -60,6 +61,7 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000u
 
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
 #define MOVEFILE_COPY_ALLOWED 0x00000002u
@@ -78,7 +80,11 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 // new file read-only; the new handle may still write. A security descriptor in the security
 // attributes gives a new file its owner and explicit entries (a malformed one
 // ERROR_INVALID_SECURITY_DESCR); the handle is never inheritable. FILE_FLAG_OPEN_REPARSE_POINT
-// opens a final link itself. Returns INVALID_HANDLE_VALUE on failure.
+// opens a final link itself. Sharing: an open that asks for reading, writing or deleting which a
+// handle already open does not share, or which does not share what such a handle uses,
+// ERROR_SHARING_VIOLATION; an object whose deletion is pending ERROR_ACCESS_DENIED.
+// FILE_FLAG_DELETE_ON_CLOSE asks for DELETE too and deletes the object once its last handle has
+// closed. Returns INVALID_HANDLE_VALUE on failure.
 HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
                    DWORD flags_and_attributes, HANDLE template_file);
@@ -89,7 +95,9 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
 BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security_attributes);
 
 // An empty directory, or a junction or link to a directory itself. Not empty
-// ERROR_DIR_NOT_EMPTY, a file ERROR_DIRECTORY.
+// ERROR_DIR_NOT_EMPTY, a file ERROR_DIRECTORY, open by a handle that does not share deleting
+// ERROR_SHARING_VIOLATION. While other handles are open the directory stays until the last
+// closes, and cannot be opened meanwhile.
 BOOL RemoveDirectoryW(LPCWSTR path);
 
 // The attributes of the name itself (a symbolic link is not followed: it shows
@@ -101,12 +109,16 @@ DWORD GetFileAttributesW(LPCWSTR path);
 BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
 
 // A file (or a symbolic link to one itself). A read-only file, a directory or a link to one
-// ERROR_ACCESS_DENIED.
+// ERROR_ACCESS_DENIED; open by a handle that does not share deleting ERROR_SHARING_VIOLATION.
+// While other handles are open the file stays until the last closes, and cannot be opened
+// meanwhile (ERROR_ACCESS_DENIED).
 BOOL DeleteFileW(LPCWSTR path);
 
 // Renames a file or directory. An existing target without MOVEFILE_REPLACE_EXISTING
-// ERROR_ALREADY_EXISTS; with it, a target that is read-only or a directory ERROR_ACCESS_DENIED.
-// A move between different drives' host file systems ERROR_NOT_SAME_DEVICE.
+// ERROR_ALREADY_EXISTS; with it, a target that is read-only, a directory or open
+// ERROR_ACCESS_DENIED. A source open by a handle that does not share deleting
+// ERROR_SHARING_VIOLATION; a directory with anything open below it ERROR_ACCESS_DENIED. A move
+// between different drives' host file systems ERROR_NOT_SAME_DEVICE.
 BOOL MoveFileExW(LPCWSTR existing_name, LPCWSTR new_name, DWORD flags);
 
 // ---------------------------------------------------------------- directory listing
@@ -176,6 +188,10 @@ struct FILE_ATTRIBUTE_TAG_INFO {
     DWORD ReparseTag;
 };
 
+struct FILE_DISPOSITION_INFO {
+    BOOLEAN DeleteFile;
+};
+
 #define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003u
 #define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
 #define FILE_NAME_NORMALIZED 0x0u
@@ -193,6 +209,15 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID inf
 // structure ERROR_BAD_LENGTH; a handle that is no file or directory ERROR_INVALID_HANDLE.
 BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
                                   LPVOID information, DWORD size);
+
+// FileDispositionInfo only (other classes ERROR_NOT_SUPPORTED): DeleteFile TRUE asks for the
+// object's deletion once its last handle has closed, FALSE withdraws that (not what a
+// FILE_FLAG_DELETE_ON_CLOSE handle asks for). A handle without DELETE ERROR_ACCESS_DENIED, a
+// read-only file ERROR_ACCESS_DENIED, a directory that is not empty ERROR_DIR_NOT_EMPTY, a
+// buffer smaller than the structure ERROR_BAD_LENGTH, a handle that is no file
+// ERROR_INVALID_HANDLE.
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                                LPVOID information, DWORD size);
 
 // The path of what the handle refers to, links resolved and every name in the case it is
 // stored in, as "\\?\C:\dir\name" (FILE_NAME_NORMALIZED or FILE_NAME_OPENED with

@@ -1,9 +1,13 @@
-// kernel32's calls that describe a file without changing it: extended attributes, the
-// attribute and reparse tag of a handle, and a handle's final path.
+// kernel32's calls that describe a file: extended attributes, the attribute and reparse tag of
+// a handle, and a handle's final path; and the one that changes what a handle's close does,
+// its file's disposition.
 
 #include <winsim/files.h>
 #include <winsim/kernel.h>
+#include <winsim/security.h>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -13,9 +17,11 @@
 #include <string>
 
 #include "files/file_access.h"
+#include "files/file_object.h"
 #include "files/file_paths.h"
 #include "files/file_security.h"
 #include "files/reparse_points.h"
+#include "files/share_access.h"
 #include "machine/faults.h"
 #include "machine/fd_object.h"
 #include "machine/object.h"
@@ -46,6 +52,27 @@ std::optional<std::string> handle_path(HANDLE file) {
     return std::string(target, static_cast<std::size_t>(length));
 }
 
+bool is_empty_directory(int fd) {
+    const int listed = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listed < 0)
+        return false;
+    DIR* listing = ::fdopendir(listed);
+    if (listing == nullptr) {
+        ::close(listed);
+        return false;
+    }
+    bool empty = true;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..") {
+            empty = false;
+            break;
+        }
+    }
+    ::closedir(listing);
+    return empty;
+}
+
 }  // namespace
 
 BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information) {
@@ -55,6 +82,8 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID inf
     auto host = winsim::host_path_for(path == nullptr ? std::u16string_view() : path);
     if (!host)
         return winsim::fail(host.error());
+    if (const DWORD pending = winsim::settle_pending_deletion(*host, false))
+        return winsim::fail(pending);
     struct stat status {};
     const auto found = winsim::object_attributes(*host);
     const auto resolved = found ? winsim::resolved_object_path(*host, true) : std::nullopt;
@@ -80,19 +109,45 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID inf
 BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
                                   LPVOID information, DWORD size) {
     WINSIM_FAIL_IF_INJECTED("GetFileInformationByHandleEx");
-    const auto host = handle_path(file);
-    if (!host)
+    const auto object = winsim::object_as<winsim::FdObject>(file);
+    if (!object || std::string_view(object->type_name()) != "File")
         return winsim::fail(ERROR_INVALID_HANDLE);
     if (information_class != FileAttributeTagInfo)
         return winsim::fail(kNotSupported);
     if (information == nullptr || size < sizeof(FILE_ATTRIBUTE_TAG_INFO))
         return winsim::fail(ERROR_BAD_LENGTH);
-    const auto found = winsim::object_attributes(*host);
+    const auto found = winsim::descriptor_attributes(object->fd());
     if (!found)
         return winsim::fail(winsim::windows_error_from_errno(errno));
     const FILE_ATTRIBUTE_TAG_INFO tag{found->attributes, found->reparse_tag};
     std::memcpy(information, &tag, sizeof tag);
     return TRUE;
+}
+
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                                LPVOID information, DWORD size) {
+    WINSIM_FAIL_IF_INJECTED("SetFileInformationByHandle");
+    const auto object = winsim::object_as<winsim::FileObject>(file);
+    if (!object)
+        return winsim::fail(ERROR_INVALID_HANDLE);
+    if (information_class != FileDispositionInfo)
+        return winsim::fail(kNotSupported);
+    if (information == nullptr || size < sizeof(FILE_DISPOSITION_INFO))
+        return winsim::fail(ERROR_BAD_LENGTH);
+    // The caller must have DELETE access (FILE_DISPOSITION_INFORMATION documentation).
+    if ((object->granted() & DELETE) == 0)
+        return winsim::fail(ERROR_ACCESS_DENIED);
+    const bool remove = static_cast<const FILE_DISPOSITION_INFO*>(information)->DeleteFile != 0;
+    struct stat status {};
+    if (::fstat(object->fd(), &status) != 0)
+        return winsim::fail(winsim::windows_error_from_errno(errno));
+    if (remove && S_ISREG(status.st_mode) && (status.st_mode & S_IWUSR) == 0)
+        return winsim::fail(ERROR_ACCESS_DENIED);  // a read-only file cannot be deleted
+    if (remove && S_ISDIR(status.st_mode) && !is_empty_directory(object->fd()))
+        return winsim::fail(ERROR_DIR_NOT_EMPTY);
+    const winsim::SharingLock lock;
+    const DWORD set = winsim::set_deletion(lock, object->fd(), remove);
+    return set == ERROR_SUCCESS ? TRUE : winsim::fail(set);
 }
 
 DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags) {

@@ -3,8 +3,10 @@
 
 #include <winsim/files.h>
 #include <winsim/kernel.h>
+#include <winsim/security.h>
 #include <winsim/security_attributes.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,13 +16,16 @@
 #include <string>
 
 #include "files/file_access.h"
+#include "files/file_object.h"
 #include "files/file_paths.h"
 #include "files/file_security.h"
 #include "files/reparse_points.h"
+#include "files/share_access.h"
 #include "machine/faults.h"
 #include "machine/fd_object.h"
 #include "machine/object.h"
 #include "pipes/named_pipe_client.h"
+#include "security/security_descriptor.h"
 
 namespace {
 
@@ -76,9 +81,64 @@ HANDLE fail_handle(DWORD error) {
     return INVALID_HANDLE_VALUE;
 }
 
-HANDLE handle_for(int fd, DWORD last_error) {
+// What CreateFileW was asked for, as the steps of an open need it.
+struct OpenRequest {
+    DWORD access = 0;  // DELETE added for FILE_FLAG_DELETE_ON_CLOSE
+    DWORD share = 0;
+    DWORD disposition = 0;
+    DWORD flags = 0;
+    bool delete_on_close() const { return (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0; }
+};
+
+// Checks and records the open of `fd` in the machine's sharing table; the handle on success,
+// else the descriptor closed and the failure reported.
+HANDLE shared_handle(const winsim::SharingLock& lock, int fd, const std::string& resolved,
+                     const OpenRequest& open, DWORD last_error) {
+    auto record =
+        winsim::record_open(lock, fd, winsim::folder_keys(resolved),
+                            winsim::share_request(open.access, open.share, open.delete_on_close()));
+    if (!record) {
+        ::close(fd);
+        return fail_handle(record.error());
+    }
+    const ACCESS_MASK granted =
+        winsim::map_generic_rights(open.access | kAlwaysRequested, winsim::kFileGenericMapping);
     SetLastError(last_error);
-    return winsim::insert_handle(std::make_shared<winsim::FdObject>(fd, "File"));
+    return winsim::insert_handle(
+        std::make_shared<winsim::FileObject>(fd, granted, std::move(*record)));
+}
+
+bool is_empty_directory(const std::string& host) {
+    DIR* listing = ::opendir(host.c_str());
+    if (listing == nullptr)
+        return false;
+    bool empty = true;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..") {
+            empty = false;
+            break;
+        }
+    }
+    ::closedir(listing);
+    return empty;
+}
+
+// Marks an object that handles hold open for deletion when the last of them closes.
+BOOL mark_for_deletion(const winsim::SharingLock& lock, const std::string& host) {
+    const DWORD marked = winsim::ask_deletion(lock, host);
+    return marked == ERROR_SUCCESS ? TRUE : winsim::fail(marked);
+}
+
+// Object-store rule ([MS-FSA] 2.1.5.1.2.2): a caller that may not write to the folder holding
+// an object cannot keep others from reading it.
+DWORD effective_share(const std::string& resolved, DWORD share) {
+    if ((share & FILE_SHARE_READ) != 0)
+        return share;
+    const auto folder = winsim::parent_object(resolved);
+    if (folder && winsim::check_file_access(*folder, FILE_WRITE_DATA) != ERROR_SUCCESS)
+        return share | FILE_SHARE_READ;
+    return share;
 }
 
 int open_flags(DWORD access) {
@@ -146,60 +206,100 @@ DWORD check_may_add(const std::string& resolved_new, ACCESS_MASK right) {
     return folder ? winsim::check_file_access(*folder, right) : ERROR_ACCESS_DENIED;
 }
 
-HANDLE open_existing(const std::string& host, const struct stat& existing, DWORD desired_access,
-                     DWORD disposition, DWORD flags_and_attributes) {
+// The object at `host` changed between the look at it and the open (a directory replaced by a
+// link, say): the caller looks again. Windows opens a name in one step; the simulated host
+// cannot, and must not open what the look did not see, least of all a link's target when the
+// link itself was asked for.
+constexpr HANDLE kLookAgain = nullptr;
+
+HANDLE open_existing(const std::string& host, const struct stat& existing,
+                     const OpenRequest& open) {
     const bool link_itself = S_ISLNK(existing.st_mode);
-    const bool writes = (desired_access & kWriteAccess) != 0;
-    const bool truncates = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
-    if (disposition == CREATE_NEW)
+    const bool writes = (open.access & kWriteAccess) != 0;
+    const bool truncates =
+        open.disposition == CREATE_ALWAYS || open.disposition == TRUNCATE_EXISTING;
+    if (open.disposition == CREATE_NEW)
         return fail_handle(ERROR_FILE_EXISTS);
     const bool directory = S_ISDIR(existing.st_mode) || (link_itself && is_directory_link(host));
     if (directory) {
-        const bool may_open = (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) != 0 &&
-                              (disposition == OPEN_EXISTING || disposition == OPEN_ALWAYS) &&
-                              !writes;
+        const bool may_open =
+            (open.flags & FILE_FLAG_BACKUP_SEMANTICS) != 0 &&
+            (open.disposition == OPEN_EXISTING || open.disposition == OPEN_ALWAYS) && !writes;
         if (!may_open)
             return fail_handle(ERROR_ACCESS_DENIED);
     }
     const auto resolved = winsim::resolved_object_path(host, link_itself);
     if (!resolved)
         return fail_handle(lookup_error(host, errno));
-    const DWORD wanted = desired_access | kAlwaysRequested | (truncates ? FILE_WRITE_DATA : 0u);
+    const DWORD wanted = open.access | kAlwaysRequested | (truncates ? FILE_WRITE_DATA : 0u);
     if (const DWORD denied = winsim::check_file_access(*resolved, wanted); denied != 0)
         return fail_handle(denied);
-    if (is_read_only(existing) && (writes || truncates))
+    if (is_read_only(existing) && (writes || truncates || open.delete_on_close()))
         return fail_handle(ERROR_ACCESS_DENIED);
 
+    const bool reports_found = open.disposition == CREATE_ALWAYS || open.disposition == OPEN_ALWAYS;
     int fd = -1;
-    if (link_itself)
-        fd = ::open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    else if (directory)
-        fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    else {
-        int flags = open_flags(desired_access) | creation_flags(disposition);
-        flags &= ~(O_CREAT | O_EXCL);
-        // Truncation needs a descriptor open for writing even when only reading was asked for.
-        if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) == O_RDONLY)
-            flags = (flags & ~O_ACCMODE) | O_RDWR;
-        fd = ::open(host.c_str(), flags);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    {
+        const winsim::SharingLock lock;
+        if (lock.error() != ERROR_SUCCESS)
+            return fail_handle(lock.error());
+        // A final link is followed only when the look followed it.
+        const int no_follow = (open.flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0 ? O_NOFOLLOW : 0;
+        if (link_itself)
+            fd = ::open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        else if (directory)
+            fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | no_follow);
+        else {
+            // Truncated only once the sharing table has let the open through.
+            int flags = open_flags(open.access) | no_follow;
+            if (truncates && (flags & O_ACCMODE) == O_RDONLY)
+                flags = (flags & ~O_ACCMODE) | O_RDWR;
+            fd = ::open(host.c_str(), flags);
+        }
+        if (fd < 0 && (errno == ELOOP || errno == ENOTDIR))
+            return kLookAgain;
+        if (fd < 0)
+            return fail_handle(lookup_error(host, errno));
+        struct stat opened {};
+        if (::fstat(fd, &opened) != 0 || (opened.st_mode & S_IFMT) != (existing.st_mode & S_IFMT)) {
+            ::close(fd);
+            return kLookAgain;
+        }
+        OpenRequest shared = open;
+        shared.share = effective_share(*resolved, open.share);
+        handle = shared_handle(lock, fd, *resolved, shared,
+                               reports_found ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     }
-    if (fd < 0)
-        return fail_handle(lookup_error(host, errno));
-    const bool reports_found = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
-    return handle_for(fd, reports_found ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    // Outside the sharing lock: closing the handle on failure takes it again.
+    if (handle != INVALID_HANDLE_VALUE && truncates && !directory && !link_itself &&
+        ::ftruncate(fd, 0) != 0) {
+        const DWORD error = winsim::windows_error_from_errno(errno);
+        CloseHandle(handle);
+        return fail_handle(error);
+    }
+    return handle;
 }
 
-HANDLE create_new(const std::string& host, DWORD desired_access, DWORD disposition,
-                  DWORD flags_and_attributes, const RequestedSecurity& requested) {
+HANDLE create_new(const std::string& host, const OpenRequest& open,
+                  const RequestedSecurity& requested) {
     const auto created = winsim::resolved_new_path(host);
     if (!created)
         return fail_handle(ERROR_PATH_NOT_FOUND);
     if (const DWORD denied = check_may_add(*created, FILE_ADD_FILE); denied != 0)
         return fail_handle(denied);
-    int flags = open_flags(desired_access) | creation_flags(disposition);
+    if (const auto folder = winsim::parent_object(*created)) {
+        // Nothing is made in a folder whose deletion is pending.
+        if (const DWORD pending = winsim::settle_pending_deletion(*folder, false))
+            return fail_handle(pending);
+    }
+    int flags = open_flags(open.access) | creation_flags(open.disposition);
     if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) == O_RDONLY)
         flags = (flags & ~O_ACCMODE) | O_RDWR;
-    const mode_t mode = (flags_and_attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+    const mode_t mode = (open.flags & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+    const winsim::SharingLock lock;
+    if (lock.error() != ERROR_SUCCESS)
+        return fail_handle(lock.error());
     const int fd = ::open(host.c_str(), flags, mode);
     if (fd < 0) {
         // A file that cannot be created for want of its folder.
@@ -210,12 +310,12 @@ HANDLE create_new(const std::string& host, DWORD desired_access, DWORD dispositi
         return fail_handle(lookup_error(host, errno));
     }
     give_new_object_security(*created, false, requested);
-    return handle_for(fd, ERROR_SUCCESS);
+    return shared_handle(lock, fd, *created, open, ERROR_SUCCESS);
 }
 
 }  // namespace
 
-HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD,
+HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES security_attributes, DWORD creation_disposition,
                    DWORD flags_and_attributes, HANDLE) {
     if (auto fault = winsim::take_fault("CreateFileW"))
@@ -235,13 +335,29 @@ HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD,
     if (!host)
         return INVALID_HANDLE_VALUE;
 
+    OpenRequest open;
+    open.access = desired_access;
+    open.share = share_mode;
+    open.disposition = creation_disposition;
+    open.flags = flags_and_attributes;
+    // A handle that deletes its file when it closes needs the right to delete it.
+    if (open.delete_on_close())
+        open.access |= DELETE;
     const bool link_itself = (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
-    if (const auto existing = status_of(*host, !link_itself))
-        return open_existing(*host, *existing, desired_access, creation_disposition,
-                             flags_and_attributes);
+    if (const DWORD pending = winsim::settle_pending_deletion(*host, !link_itself))
+        return fail_handle(pending);
+    for (int look = 0; look < 64; ++look) {
+        const auto existing = status_of(*host, !link_itself);
+        if (!existing)
+            break;
+        if (HANDLE opened = open_existing(*host, *existing, open); opened != kLookAgain)
+            return opened;
+    }
+    if (const auto existing = status_of(*host, !link_itself); existing)
+        return fail_handle(ERROR_SHARING_VIOLATION);  // changing under every look
     if (creation_disposition == OPEN_EXISTING || creation_disposition == TRUNCATE_EXISTING)
         return fail_handle(lookup_error(*host, errno));
-    return create_new(*host, desired_access, creation_disposition, flags_and_attributes, requested);
+    return create_new(*host, open, requested);
 }
 
 BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security_attributes) {
@@ -252,6 +368,8 @@ BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security_attributes) {
     const auto host = resolve(path);
     if (!host)
         return FALSE;
+    if (const DWORD pending = winsim::settle_pending_deletion(*host, false))
+        return winsim::fail(pending);
     if (status_of(*host, false))
         return winsim::fail(ERROR_ALREADY_EXISTS);
     const auto created = winsim::resolved_new_path(*host);
@@ -275,6 +393,8 @@ BOOL RemoveDirectoryW(LPCWSTR path) {
     const auto host = resolve(path);
     if (!host)
         return FALSE;
+    if (const DWORD pending = winsim::settle_pending_deletion(*host, false))
+        return winsim::fail(pending);
     const auto status = status_of(*host, false);
     if (!status)
         return winsim::fail(lookup_error(*host, errno));
@@ -287,6 +407,20 @@ BOOL RemoveDirectoryW(LPCWSTR path) {
         return winsim::fail(lookup_error(*host, errno));
     if (const DWORD denied = winsim::check_file_access(*resolved, DELETE); denied != 0)
         return winsim::fail(denied);
+    const winsim::SharingLock lock;
+    if (lock.error() != ERROR_SUCCESS)
+        return winsim::fail(lock.error());
+    const auto key = winsim::key_of_name(*host);
+    if (!key)
+        return winsim::fail(lookup_error(*host, errno));
+    if (const DWORD refused = winsim::delete_sharing(lock, *key))
+        return winsim::fail(refused);
+    if (!link && winsim::is_open(lock, *key)) {
+        // Marked for deletion; the last handle to close takes it away.
+        if (!is_empty_directory(*host))
+            return winsim::fail(ERROR_DIR_NOT_EMPTY);
+        return mark_for_deletion(lock, *host);
+    }
     if ((link ? ::unlink(host->c_str()) : ::rmdir(host->c_str())) == 0)
         return TRUE;
     if (errno == ENOTEMPTY || errno == EEXIST)
@@ -302,6 +436,10 @@ DWORD GetFileAttributesW(LPCWSTR path) {
     const auto host = resolve(path);
     if (!host)
         return INVALID_FILE_ATTRIBUTES;
+    if (const DWORD pending = winsim::settle_pending_deletion(*host, false)) {
+        SetLastError(pending);
+        return INVALID_FILE_ATTRIBUTES;
+    }
     const auto found = winsim::object_attributes(*host);
     const auto resolved = found ? winsim::resolved_object_path(*host, true) : std::nullopt;
     if (!resolved) {
@@ -320,6 +458,8 @@ BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
     const auto host = resolve(path);
     if (!host)
         return FALSE;
+    if (const DWORD pending = winsim::settle_pending_deletion(*host, true))
+        return winsim::fail(pending);
     const auto status = status_of(*host);
     const auto resolved = status ? winsim::resolved_object_path(*host, false) : std::nullopt;
     if (!resolved)
@@ -341,6 +481,8 @@ BOOL DeleteFileW(LPCWSTR path) {
     const auto host = resolve(path);
     if (!host)
         return FALSE;
+    if (const DWORD pending = winsim::settle_pending_deletion(*host, false))
+        return winsim::fail(pending);
     const auto status = status_of(*host, false);
     if (!status)
         return winsim::fail(lookup_error(*host, errno));
@@ -353,6 +495,17 @@ BOOL DeleteFileW(LPCWSTR path) {
         return winsim::fail(lookup_error(*host, errno));
     if (const DWORD denied = winsim::check_file_access(*resolved, DELETE); denied != 0)
         return winsim::fail(denied);
+    const winsim::SharingLock lock;
+    if (lock.error() != ERROR_SUCCESS)
+        return winsim::fail(lock.error());
+    const auto key = winsim::key_of_name(*host);
+    if (!key)
+        return winsim::fail(lookup_error(*host, errno));
+    if (const DWORD refused = winsim::delete_sharing(lock, *key))
+        return winsim::fail(refused);
+    // A file that other handles hold open is marked, and goes with the last of them.
+    if (!S_ISLNK(status->st_mode) && winsim::is_open(lock, *key))
+        return mark_for_deletion(lock, *host);
     if (::unlink(host->c_str()) != 0)
         return winsim::fail(lookup_error(*host, errno));
     return TRUE;
@@ -366,6 +519,10 @@ BOOL MoveFileExW(LPCWSTR existing_name, LPCWSTR new_name, DWORD flags) {
     const auto target = resolve(new_name);
     if (!target)
         return FALSE;
+    if (const DWORD pending = winsim::settle_pending_deletion(*source, false))
+        return winsim::fail(pending);
+    if (const DWORD pending = winsim::settle_pending_deletion(*target, false))
+        return winsim::fail(pending);
     const auto moving = status_of(*source, false);
     if (!moving)
         return winsim::fail(lookup_error(*source, errno));
@@ -374,6 +531,15 @@ BOOL MoveFileExW(LPCWSTR existing_name, LPCWSTR new_name, DWORD flags) {
         return winsim::fail(lookup_error(*source, errno));
     if (const DWORD denied = winsim::check_file_access(*moved, DELETE); denied != 0)
         return winsim::fail(denied);
+    // The source is opened for DELETE, sharing everything, before anything else is looked at.
+    const winsim::SharingLock lock;
+    if (lock.error() != ERROR_SUCCESS)
+        return winsim::fail(lock.error());
+    const auto moving_key = winsim::key_of_name(*source);
+    if (!moving_key)
+        return winsim::fail(lookup_error(*source, errno));
+    if (const DWORD refused = winsim::delete_sharing(lock, *moving_key))
+        return winsim::fail(refused);
     const auto arrival = winsim::resolved_new_path(*target);
     if (!arrival)
         return winsim::fail(ERROR_PATH_NOT_FOUND);
@@ -384,10 +550,17 @@ BOOL MoveFileExW(LPCWSTR existing_name, LPCWSTR new_name, DWORD flags) {
             return winsim::fail(ERROR_ACCESS_DENIED);
         if (const DWORD denied = winsim::check_file_access(*arrival, DELETE); denied != 0)
             return winsim::fail(denied);
+        // A target that is open is not replaced ([MS-FSCC] 2.4.42, FileRenameInformation).
+        if (const auto replaced_key = winsim::key_of_name(*target);
+            replaced_key && winsim::is_open(lock, *replaced_key))
+            return winsim::fail(ERROR_ACCESS_DENIED);
     }
     const ACCESS_MASK add = S_ISDIR(moving->st_mode) ? FILE_ADD_SUBDIRECTORY : FILE_ADD_FILE;
     if (const DWORD denied = check_may_add(*arrival, add); denied != 0)
         return winsim::fail(denied);
+    // Nothing below a directory may be open while the directory moves.
+    if (S_ISDIR(moving->st_mode) && winsim::holds_open_object(lock, *moving_key))
+        return winsim::fail(ERROR_ACCESS_DENIED);
     // Windows keeps a moved object's descriptor as it was, inherited entries included; one
     // that was only derived from its old folder is fixed now so that it does not change.
     if (!S_ISLNK(moving->st_mode) && !winsim::stored_security(*moved))

@@ -16,6 +16,7 @@
 #include "files/file_access.h"
 #include "files/file_paths.h"
 #include "files/file_security.h"
+#include "files/share_access.h"
 #include "machine/faults.h"
 #include "security/access_check.h"
 #include "security/acl_binary.h"
@@ -35,6 +36,8 @@ std::expected<std::string, DWORD> named_object(LPCWSTR name) {
     const auto host = host_path_for(std::u16string_view(name));
     if (!host)
         return std::unexpected(host.error());
+    if (const DWORD pending = settle_pending_deletion(*host, true))
+        return std::unexpected(pending);
     if (auto resolved = resolved_object_path(*host, false))
         return std::move(*resolved);
     return std::unexpected(errno == ENOTDIR ? static_cast<DWORD>(ERROR_PATH_NOT_FOUND)

@@ -27,6 +27,10 @@ struct ObjectAttributes {
 // when it is not there.
 std::optional<ObjectAttributes> object_attributes(const std::string& host_path);
 
+// The attributes of the object a descriptor holds (a link itself for an O_PATH descriptor of
+// one): whatever has happened to the name since, they are that object's.
+std::optional<ObjectAttributes> descriptor_attributes(int fd);
+
 // Makes `link` a host symbolic link to `target` in the form of the given tag (junction or
 // symbolic link). ERROR_SUCCESS or the Windows error.
 DWORD make_link(const std::string& link, const std::string& target, DWORD tag);

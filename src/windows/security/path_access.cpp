@@ -2,9 +2,20 @@
 
 #include "platform/unique_resource.h"
 #include "windows/security/explicit_access.h"
-#include "windows/security/reparse_point.h"
+#include "windows/security/pinned_path.h"
 
 namespace quarvel {
+namespace {
+
+// Whether `path` is the final path, in its verbatim form (\\?\C:\...) or without the prefix.
+bool names_final_path(WideView path, const WideString& final_path) {
+    if (path == WideView(final_path))
+        return true;
+    const WideView verbatim = WIDE("\\\\?\\");
+    return final_path.starts_with(verbatim) && path == WideView(final_path).substr(verbatim.size());
+}
+
+}  // namespace
 
 EXPLICIT_ACCESS_W path_access_entry(PSID sid, DWORD mask, ACCESS_MODE mode) {
     return sid_access_entry(sid, mask, mode, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
@@ -12,12 +23,21 @@ EXPLICIT_ACCESS_W path_access_entry(PSID sid, DWORD mask, ACCESS_MODE mode) {
 
 Result<void> set_path_access(WideView path, PSID sid, DWORD mask, ACCESS_MODE mode) {
     const std::string shown = narrow_lossy(path);
-    // SetNamedSecurityInfoW takes the name as writable text.
-    WideString name(path);
-    if (auto not_link = refuse_link(name, "Could not inspect protected path",
-                                    "Protected path cannot be a symbolic link: " + shown + ".");
-        !not_link)
-        return not_link;
+    const std::string link_rejected = "Protected path cannot be a symbolic link: " + shown + ".";
+    // Held until the list is written, so that the name written to is the object checked.
+    const auto pinned = pin_path(path, {"Could not inspect protected path", link_rejected});
+    if (!pinned)
+        return std::unexpected(pinned.error());
+    // The caller resolved the path before: a final path that differs now means a folder on the
+    // way was replaced since, by a link or by another directory.
+    if (!names_final_path(path, pinned->final_path()))
+        return std::unexpected(fixed_failure(
+            "reparse_path_rejected", "Protected path changed after it was resolved: " + shown + ".",
+            exit_code::internal));
+    // The list is read and written through the final path: its verbatim form names the pinned
+    // object whatever the caller's spelling would go through. SetNamedSecurityInfoW takes the
+    // name as writable text.
+    WideString name = pinned->final_path();
 
     PACL current = nullptr;  // points into `descriptor`
     LocalPtr<void> descriptor;

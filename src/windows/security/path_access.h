@@ -24,10 +24,14 @@ EXPLICIT_ACCESS_W path_access_entry(PSID sid, DWORD mask, ACCESS_MODE mode);
 
 // Adds (GRANT_ACCESS) or removes (REVOKE_ACCESS, mask 0) the trustee's entries on an existing
 // file or directory and keeps every other entry; the path's protection from inheritance is
-// left as it is. Fails, leaving the list as it was, with:
+// left as it is. `path` is a canonical path (canonical_path), with or without its \\?\ prefix:
+// the object is held open without delete sharing from the check until the list is written
+// (pinned_path.h), its final path must still be `path`, and the list is read and written
+// through that final path. Fails, leaving the list as it was, with:
 //   io_error "Could not inspect protected path" when the path cannot be opened or read,
 //   reparse_path_rejected "Protected path cannot be a symbolic link: <path>." for a junction
-//     or symbolic link,
+//     or symbolic link, or "Protected path changed after it was resolved: <path>." when the
+//     object's final path is no longer `path`,
 //   acl_read_failed "Could not read access rules for <path>: <E>.",
 //   acl_update_failed "Could not prepare access rules for <path>: <E>." or
 //     "Could not apply access rules for <path>: <E>.",

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "windows/security/path_access.h"
-#include "windows/security/reparse_point.h"
 #include "windows/security/sid_conversion.h"
 
 namespace quarvel {
@@ -37,9 +36,10 @@ Result<void> protect_for_keepers(WideView directory, std::string_view owner_sid,
 
 }  // namespace
 
-Result<void> protect_state_directory(WideView directory, std::string_view owner_sid,
+Result<void> protect_state_directory(const PinnedPath& directory, std::string_view owner_sid,
                                      PSID group_sid) {
-    if (auto protected_list = protect_for_keepers(directory, owner_sid, {}, "state_acl_failed");
+    if (auto protected_list =
+            protect_for_keepers(directory.final_path(), owner_sid, {}, "state_acl_failed");
         !protected_list)
         return protected_list;
     if (auto group = copy_sid(group_sid); !group)
@@ -49,13 +49,17 @@ Result<void> protect_state_directory(WideView directory, std::string_view owner_
 
 Result<void> protect_runtime_directory(WideView directory, std::string_view owner_sid,
                                        PSID group_sid) {
-    if (auto not_link = refuse_link(directory, "Could not inspect command runtime directory",
-                                    "Command runtime directory cannot be a symbolic link.");
-        !not_link)
-        return not_link;
+    // Held until the list is written, which names the directory by its own final path: the
+    // policy's spelling may legitimately pass through links above it, the final path cannot.
+    const auto pinned =
+        pin_path(directory, {"Could not inspect command runtime directory",
+                             "Command runtime directory cannot be a symbolic link."});
+    if (!pinned)
+        return std::unexpected(pinned.error());
     const EXPLICIT_ACCESS_W group =
         path_access_entry(group_sid, kReadAndExecuteAccess, GRANT_ACCESS);
-    return protect_for_keepers(directory, owner_sid, std::span(&group, 1), "runtime_acl_failed");
+    return protect_for_keepers(pinned->final_path(), owner_sid, std::span(&group, 1),
+                               "runtime_acl_failed");
 }
 
 }  // namespace quarvel

@@ -7,6 +7,7 @@
 #include "cli/failure.h"
 #include "platform/wide_text.h"
 #include "platform/win32.h"
+#include "windows/security/pinned_path.h"
 
 namespace quarvel {
 
@@ -14,16 +15,18 @@ namespace quarvel {
 // for the owner (SID text), Administrators and SYSTEM, and stops inheritance from its parent;
 // the sandbox group gets nothing. Then checks that `group_sid` can be copied. Failures: those
 // of sid_from_string for the owner, protect_directory's with code state_acl_failed, and
-// copy_sid's. The caller has already refused a state directory that is a link.
-Result<void> protect_state_directory(WideView directory, std::string_view owner_sid,
+// copy_sid's. The caller has already refused a state directory that is a link, and holds it
+// pinned: the list is written through its final path.
+Result<void> protect_state_directory(const PinnedPath& directory, std::string_view owner_sid,
                                      PSID group_sid);
 
 // Refuses a runtime directory that is a junction or symbolic link, then gives it exactly four
 // entries inherited by everything in it: owner, Administrators and SYSTEM full access, the
-// sandbox group read and execute; inheritance from its parent stops. Failures: io_error
-// "Could not inspect command runtime directory", reparse_path_rejected "Command runtime
-// directory cannot be a symbolic link.", sid_from_string's, protect_directory's with code
-// runtime_acl_failed.
+// sandbox group read and execute; inheritance from its parent stops. The directory is held
+// open without delete sharing from the check until the list is written, through its final
+// path (pinned_path.h). Failures: io_error "Could not inspect command runtime directory",
+// reparse_path_rejected "Command runtime directory cannot be a symbolic link.",
+// sid_from_string's, protect_directory's with code runtime_acl_failed.
 Result<void> protect_runtime_directory(WideView directory, std::string_view owner_sid,
                                        PSID group_sid);
 

@@ -7,8 +7,8 @@
 #include "windows/runner/grant_recovery.h"
 #include "windows/security/account_lookup.h"
 #include "windows/security/os_failure.h"
+#include "windows/security/pinned_path.h"
 #include "windows/security/protected_directories.h"
-#include "windows/security/reparse_point.h"
 #include "windows/security/sid_conversion.h"
 #include "windows/security/token_information.h"
 #include "windows/setup/account_password.h"
@@ -49,14 +49,15 @@ Result<void> require_elevation() {
     return {};
 }
 
-// Made if needed, and refused when it is a link or junction: setup is about to give it an access
-// list that guards the passwords, which must land on the directory itself.
-Result<void> prepare_state_directory(WideView state_dir) {
+// Made if needed, refused when it is a link or junction, and held open until its access list
+// is written: setup is about to give it an access list that guards the passwords, which must
+// land on the directory itself.
+Result<PinnedPath> prepare_state_directory(WideView state_dir) {
     if (auto created = create_directory_tree(state_dir); !created)
         return std::unexpected(
             io_failure("Could not create protection settings directory", created.error()));
-    return refuse_link(state_dir, "Could not inspect protection settings directory",
-                       "Protection settings directory cannot be a symbolic link.");
+    return pin_path(state_dir, {"Could not inspect protection settings directory",
+                                "Protection settings directory cannot be a symbolic link."});
 }
 
 // The SID of the user this process runs as, in text form. Read even when --owner-sid names
@@ -121,8 +122,11 @@ Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::strin
     auto owner_judged = judge_given_owner(owner_sid);
     if (!owner_judged)
         return std::unexpected(owner_judged.error());
-    if (auto prepared = prepare_state_directory(state_dir); !prepared)
-        return std::unexpected(prepared.error());
+    // Held open for the whole of setup: its list is written, and the settings files are
+    // written into it, while it cannot be renamed or replaced.
+    const auto state_directory = prepare_state_directory(state_dir);
+    if (!state_directory)
+        return std::unexpected(state_directory.error());
     if (auto group = ensure_group(); !group)
         return std::unexpected(group.error());
     auto group_sid = lookup_account_sid(kProtectedGroupName);
@@ -139,7 +143,8 @@ Result<LoadedSetup> run_setup(WideView state_dir, const std::optional<std::strin
     if (!*owner_judged)
         if (auto judged = require_user_account_owner(*owner); !judged)
             return std::unexpected(judged.error());
-    if (auto secured = protect_state_directory(state_dir, owner_text, group_sid->get()); !secured)
+    if (auto secured = protect_state_directory(*state_directory, owner_text, group_sid->get());
+        !secured)
         return std::unexpected(secured.error());
     // Runs that were killed left grants behind; setup takes them back too. Whatever it cannot
     // take back now stays recorded, and setup goes on.
