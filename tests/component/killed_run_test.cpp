@@ -113,8 +113,8 @@ TEST_F(KilledRun, WhatAKilledRunLeftIsTakenBackByTheNextRunOrSetup) {
             environment["WINSIM_FAULTS"] = row.pause;
         const pid_t runner =
             start_runner(run_arguments(row.command), -1, STDOUT_FILENO, environment);
-        const std::string function =
-            std::string(row.pause).substr(4, std::string(row.pause).find(':') - 4);
+        const std::string pause = row.pause;
+        const std::string function = pause.empty() ? "" : pause.substr(4, pause.find(':') - 4);
         ASSERT_TRUE(wait_until([&] {
             return *row.pause == '\0' ? status().find("\"running\"") != std::string::npos
                                       : call_logged("run " + function + " paused");
@@ -227,7 +227,7 @@ TEST_F(KilledRun, LivingRunsKeepTheirGrantsWhileKilledOnesAreRecovered) {
         auto arguments = run_arguments({"wait-files", "C:\\work\\go",
                                         "create:C:\\work\\shared\\" + std::to_string(k) + ".txt",
                                         "create:C:\\work\\p" + std::to_string(k) + "\\own.txt"});
-        arguments[4] = policy;
+        arguments[5] = policy;
         runners.push_back(start_runner(arguments, -1));
     }
     const auto running = [&](int k) {
@@ -239,7 +239,7 @@ TEST_F(KilledRun, LivingRunsKeepTheirGrantsWhileKilledOnesAreRecovered) {
             if (!running(k))
                 return false;
         return true;
-    }));
+    })) << contents(host("C:\\work\\status0.json"));
     ASSERT_EQ(recorded_runs().size(), 8u);
     for (int k : {1, 4, 6}) {
         ::kill(runners[k], SIGKILL);

@@ -470,14 +470,20 @@ TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBe
     } rows[] = {
         {"run/CreateMutexW:1:5", "acl_lock_failed",
          "Could not open command protection access lock. Windows error 5.", 70},
+        // Each location's final path is read once when the runtime directory's place is
+        // checked (tools 1, project 2, out 3, runtime 4), then once to resolve it for its grant
+        // and once more by each grant, through the handle that holds it (tools 5, 6; ...).
         {"run/GetFinalPathNameByHandleW:1:5", "io_error",
          "Could not resolve readable location C:\\work\\tools: Access is denied. (os error 5)", 74},
-        // Each location's final path is read once to resolve it and once more by each grant,
-        // through the handle that holds it: tools 1, 2; project 3, 4, 5; out 6.
         {"run/GetFinalPathNameByHandleW:2:5", "io_error",
-         "Could not inspect protected path: Access is denied. (os error 5)", 74},
-        {"run/GetFinalPathNameByHandleW:6:5", "io_error",
+         "Could not resolve writable location C:\\work\\project: Access is denied. (os error 5)",
+         74},
+        {"run/GetFinalPathNameByHandleW:3:5", "io_error",
          "Could not resolve writable location C:\\work\\out: Access is denied. (os error 5)", 74},
+        {"run/GetFinalPathNameByHandleW:4:5", "io_error",
+         "Could not resolve runtime directory: Access is denied. (os error 5)", 74},
+        {"run/GetFinalPathNameByHandleW:6:5", "io_error",
+         "Could not inspect protected path: Access is denied. (os error 5)", 74},
         {"run/SetNamedSecurityInfoW:3:5", "acl_update_failed",
          "Could not apply access rules for \\\\?\\C:\\work\\project: 5.", 70},
         {"run/CreateNamedPipeW:1:8", "ipc_create_failed",

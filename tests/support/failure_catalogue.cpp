@@ -95,6 +95,7 @@ constexpr CatalogueEntry kEntries[] = {
     {"io_error", 74, IO("Could not forward command (error )?output")},
     {"io_error", 74, IO("Could not create command temporary directory")},
     {"io_error", 74, IO("Could not resolve runtime directory")},
+    {"io_error", 74, IO("Could not record workspace grants")},
     {"invalid_request", 64, "Policy runtime_dir must be separate from the workspace\\."},
     // Worker launch and supervision.
     {"io_error", 74, IO("Could not locate native helper")},
