@@ -60,7 +60,7 @@ bool is_existing_directory(WideView path) {
     return attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-std::size_t remove_directory_tree(WideView directory) {
+std::size_t remove_directory_contents(WideView directory) {
     // The root as its folder lists it: a link shows as itself, where asking the path for its
     // attributes could lead through a junction into what it points to.
     const WideString root(directory);
@@ -70,18 +70,33 @@ std::size_t remove_directory_tree(WideView directory) {
         return is_not_found(GetLastError()) ? 0 : 1;
     FindClose(find);
     if (!is_real_directory(itself.dwFileAttributes))
-        return remove_leaf(root, itself.dwFileAttributes) ? 0 : 1;
+        return 1;  // a link, or a file, stands where the directory was: it is not entered
     // Directories in the order they were found; each is removed after everything found below
-    // it, that is in reverse order.
+    // it, that is in reverse order, the root excepted.
     std::vector<WideString> directories{root};
     std::size_t left = 0;
     for (std::size_t next = 0; next < directories.size(); ++next) {
         const WideString current = directories[next];
         left += clear_files(current, directories);
     }
-    for (auto it = directories.rbegin(); it != directories.rend(); ++it)
+    for (auto it = directories.rbegin(); it + 1 != directories.rend(); ++it)
         if (!RemoveDirectoryW(it->c_str()))
             ++left;
+    return left;
+}
+
+std::size_t remove_directory_tree(WideView directory) {
+    const WideString root(directory);
+    WIN32_FIND_DATAW itself{};
+    const HANDLE find = FindFirstFileW(root.c_str(), &itself);
+    if (find == INVALID_HANDLE_VALUE)
+        return is_not_found(GetLastError()) ? 0 : 1;
+    FindClose(find);
+    if (!is_real_directory(itself.dwFileAttributes))
+        return remove_leaf(root, itself.dwFileAttributes) ? 0 : 1;
+    std::size_t left = remove_directory_contents(root);
+    if (!RemoveDirectoryW(root.c_str()) && !is_not_found(GetLastError()))
+        ++left;
     return left;
 }
 

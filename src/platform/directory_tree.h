@@ -27,4 +27,8 @@ bool is_existing_directory(WideView path);
 // of the tree is no limit.
 std::size_t remove_directory_tree(WideView directory);
 
+// The same for everything inside `directory`, which stays. A link or file that stands where the
+// directory should be is not entered and counts as one that stayed.
+std::size_t remove_directory_contents(WideView directory);
+
 }  // namespace quarvel

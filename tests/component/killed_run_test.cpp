@@ -87,8 +87,8 @@ constexpr const char* kWorkspace =
 
 // The runner dies at each point at which it holds grants. The access-list writes of a run, in
 // order: 1 the readable root for the group, 2 and 3 cwd for the group and the capability SID,
-// 4 and 5 the writable root, 6 the runtime directory, 7 and 8 the temporary directory, 9 and 10
-// the capability SID's revokes.
+// 4 and 5 the writable root, 6 the runtime directory, 7 the temporary directory, 8 and 9 the
+// capability SID's revokes.
 TEST_F(KilledRun, WhatAKilledRunLeftIsTakenBackByTheNextRunOrSetup) {
     const std::vector<std::string> waits = {"wait-for", "C:\\never", "0"};
     const std::vector<std::string> ends = {"streams", "", "", "0"};
@@ -101,7 +101,7 @@ TEST_F(KilledRun, WhatAKilledRunLeftIsTakenBackByTheNextRunOrSetup) {
         {"after the first grant", "run/SetNamedSecurityInfoW:4:0:pause", waits, false},
         {"after all grants", "run/CreateNamedPipeW:1:0:pause", waits, false},
         {"while the command runs", "", waits, true},
-        {"during the release", "run/SetNamedSecurityInfoW:10:0:pause", ends, false},
+        {"during the release", "run/SetNamedSecurityInfoW:9:0:pause", ends, false},
         {"after the first grant", "run/SetNamedSecurityInfoW:4:0:pause", waits, true},
     };
     write_policy(kWorkspace);

@@ -514,8 +514,8 @@ TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBe
          "Could not record workspace grants: Access is denied. (os error 5)", 74},
         {"run/CreateDirectoryW:2:5", "io_error",
          "Could not create command temporary directory: Access is denied. (os error 5)", 74},
-        {"run/SetNamedSecurityInfoW:8:5", "acl_update_failed", "Could not apply access rules for ",
-         70},
+        {"run/SetNamedSecurityInfoW:7:5", "runtime_acl_failed",
+         "Could not protect directory access: 5.", 70},
         {"__worker/SetEnvironmentVariableW:1:8", "command_environment_failed",
          "Could not set protected command temporary directory. Windows error 8.", 70},
     };

@@ -157,14 +157,8 @@ class Runner {
             return std::unexpected(granted.error());
         trace_stage("workspace_access_ready");
 
-        if (auto secured = protect_runtime_directory(policy_.runtime_dir, setup_.marker.owner_sid,
-                                                     group->get());
-            !secured)
+        if (auto secured = secure_runtime_directory(*capability_sid, group->get()); !secured)
             return std::unexpected(secured.error());
-        trace_stage("runtime_access_ready");
-
-        if (auto temp = prepare_temp_directory(*capability_sid, group->get()); !temp)
-            return std::unexpected(temp.error());
 
         // The marker keeps the owner as it was typed ("BA", a hexadecimal authority); the
         // pipe's descriptor string is spliced from SID text and takes only the standard form.
@@ -270,11 +264,27 @@ class Runner {
         return {};
     }
 
-    // The command's temporary directory, made inside the secured runtime directory (whose
-    // entries it inherits: there the group may only read) and opened to the group and the
-    // capability SID for modification, as a writable root is. Only this run knows its name, so
-    // no lock is taken. It is named through the runtime directory's final path, which has no
-    // length limit, so that nothing the command nests inside it is out of the removal's reach.
+    // Runs that share a runtime directory each replace its list, which Windows carries into
+    // everything in it, while others make and remove their temporary directories there: the
+    // access lock keeps the two apart. The grant lock is let go before; this is a second
+    // acquisition, as the release's is.
+    Result<void> secure_runtime_directory(const std::string& capability_sid, PSID group) {
+        auto lock = acquire_access_lock();
+        if (!lock)
+            return std::unexpected(lock.error());
+        if (auto secured =
+                protect_runtime_directory(policy_.runtime_dir, setup_.marker.owner_sid, group);
+            !secured)
+            return secured;
+        trace_stage("runtime_access_ready");
+        return prepare_temp_directory(capability_sid, group);
+    }
+
+    // The command's temporary directory, made inside the secured runtime directory with a list
+    // of its own that lets the group and the capability SID modify it, as a writable root does.
+    // It is named through the runtime directory's final path, which has no length limit, so
+    // that nothing the command nests inside it is out of the removal's reach; and written down
+    // in the run's record before it is made.
     Result<void> prepare_temp_directory(const std::string& capability_sid, PSID group) {
         auto runtime = canonical_path(policy_.runtime_dir);
         if (!runtime)
@@ -287,22 +297,27 @@ class Runner {
             return std::unexpected(io_failure("Could not create command temporary directory",
                                               static_cast<std::uint32_t>(GetLastError())));
         temp_directory_ = directory;
-        for (PSID trustee : {group, grant_->capability()})
-            if (auto granted = set_path_access(directory, trustee, kModifyAccess, GRANT_ACCESS);
-                !granted)
-                return granted;
-        return {};
+        return protect_command_temp_directory(directory, setup_.marker.owner_sid, group,
+                                              grant_->capability());
     }
 
-    // Once nothing of the command runs any more. What cannot be removed does not change the
-    // run's outcome; a trace line says it stayed, and the run's record keeps naming it.
+    // Once nothing of the command runs any more. What is inside goes first, without the lock
+    // (no other run's list reaches into the directory); the directory itself goes under the
+    // access lock, out of the way of another run replacing the runtime directory's list. What
+    // cannot be removed does not change the run's outcome; a trace line says it stayed, and the
+    // run's record keeps naming it.
     void remove_temp_directory() {
         if (!temp_directory_)
             return;
-        if (remove_directory_tree(*temp_directory_) == 0)
-            temp_directory_.reset();
-        else
-            trace_stage("command_temp_directory_left");
+        if (remove_directory_contents(*temp_directory_) == 0) {
+            auto lock = acquire_access_lock();
+            if (lock && (RemoveDirectoryW(temp_directory_->c_str()) ||
+                         GetLastError() == ERROR_FILE_NOT_FOUND)) {
+                temp_directory_.reset();
+                return;
+            }
+        }
+        trace_stage("command_temp_directory_left");
     }
 
     // The record goes last, and only when nothing it names is left: otherwise it stays (its

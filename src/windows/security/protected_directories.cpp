@@ -62,4 +62,17 @@ Result<void> protect_runtime_directory(WideView directory, std::string_view owne
                                "runtime_acl_failed");
 }
 
+Result<void> protect_command_temp_directory(WideView directory, std::string_view owner_sid,
+                                            PSID group_sid, PSID capability_sid) {
+    const auto pinned =
+        pin_path(directory, {"Could not inspect command runtime directory",
+                             "Command runtime directory cannot be a symbolic link."});
+    if (!pinned)
+        return std::unexpected(pinned.error());
+    const EXPLICIT_ACCESS_W modify[] = {
+        path_access_entry(group_sid, kModifyAccess, GRANT_ACCESS),
+        path_access_entry(capability_sid, kModifyAccess, GRANT_ACCESS)};
+    return protect_for_keepers(pinned->final_path(), owner_sid, modify, "runtime_acl_failed");
+}
+
 }  // namespace quarvel

@@ -30,4 +30,12 @@ Result<void> protect_state_directory(const PinnedPath& directory, std::string_vi
 Result<void> protect_runtime_directory(WideView directory, std::string_view owner_sid,
                                        PSID group_sid);
 
+// Gives a command's temporary directory inside the runtime directory a list of its own: owner,
+// Administrators and SYSTEM full access, the sandbox group and the run's capability SID modify,
+// inherited by everything in it, nothing from the runtime directory. A list of its own keeps the
+// next run's list of the runtime directory from being carried into it (and into whatever the
+// command put there). Failures as protect_runtime_directory's.
+Result<void> protect_command_temp_directory(WideView directory, std::string_view owner_sid,
+                                            PSID group_sid, PSID capability_sid);
+
 }  // namespace quarvel
