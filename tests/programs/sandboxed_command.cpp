@@ -12,6 +12,12 @@
 //                               four-byte character straddles every block boundary, one block
 //                               per write
 //   wait-for <path> <code>      waits until <path> exists, then ends with <code>
+//   desktop                     tries what a program may do with desktops and writes one line
+//                               each, "<what>: ok" or "<what>: <Windows error>": the name of the
+//                               desktop it is connected to ("connected <name>"), SwitchDesktop
+//                               on it, opening it again by name for DESKTOP_SWITCHDESKTOP and
+//                               for creating windows, menus and writing objects, and opening
+//                               Default for writing; ends with 0
 // A failed write to standard output or error ends it with 4.
 
 #include <cstdlib>
@@ -56,8 +62,8 @@ DWORD open_and(const WideString& path, DWORD access, DWORD disposition, DWORD fl
         return GetLastError();
     if (access == FILE_APPEND_DATA || access == GENERIC_WRITE) {
         DWORD written = 0;
-        return outcome(WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written,
-                                 nullptr));
+        return outcome(
+            WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr));
     }
     if (access == GENERIC_READ) {
         char buffer[256];
@@ -103,8 +109,8 @@ void whoami() {
     UniqueHandle owned(token);
     std::vector<std::uint64_t> buffer(128);
     DWORD length = 0;
-    if (!GetTokenInformation(token, TokenUser, buffer.data(),
-                             static_cast<DWORD>(buffer.size() * 8), &length))
+    if (!GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size() * 8),
+                             &length))
         finish(5);
     LPWSTR text = nullptr;
     if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
@@ -118,7 +124,7 @@ void whoami() {
 void utf8_blocks(unsigned long blocks) {
     constexpr std::size_t kBlock = 8192;
     const std::string straddler = "\xF0\x9F\x98\x80";  // U+1F600
-    const std::string pair = "\xC3\xA9";                // U+00E9
+    const std::string pair = "\xC3\xA9";               // U+00E9
     std::string all;
     all.reserve(blocks * kBlock);
     while (all.size() < blocks * kBlock) {
@@ -131,6 +137,41 @@ void utf8_blocks(unsigned long blocks) {
     all += "\n!";
     for (std::size_t at = 0; at < all.size(); at += kBlock)
         write_to(STD_OUTPUT_HANDLE, all.substr(at, kBlock));
+}
+
+std::string desktop_line(const std::string& what, DWORD error) {
+    return what + ": " + (error == 0 ? "ok" : std::to_string(error)) + "\n";
+}
+
+// Opens the desktop of this window station by name and closes it again: 0 or the error.
+DWORD open_desktop(const WideString& name, DWORD access) {
+    const HDESK desktop = OpenDesktopW(name.c_str(), 0, FALSE, access);
+    if (desktop == nullptr)
+        return GetLastError();
+    CloseDesktop(desktop);
+    return 0;
+}
+
+void desktop() {
+    std::string report;
+    const HDESK own = GetThreadDesktop(GetCurrentThreadId());
+    if (own == nullptr) {
+        write_to(STD_OUTPUT_HANDLE, desktop_line("connected", GetLastError()));
+        return;
+    }
+    WCHAR name[256] = {};
+    DWORD needed = 0;
+    if (!GetUserObjectInformationW(own, UOI_NAME, name, sizeof name, &needed))
+        finish(5);
+    report += "connected " + quarvel::narrow_lossy(name) + "\n";
+    report += desktop_line("switch", outcome(SwitchDesktop(own)));
+    report += desktop_line("open for switching", open_desktop(name, DESKTOP_SWITCHDESKTOP));
+    report += desktop_line("open for drawing",
+                           open_desktop(name, DESKTOP_CREATEWINDOW | DESKTOP_CREATEMENU |
+                                                  DESKTOP_READOBJECTS | DESKTOP_WRITEOBJECTS));
+    report += desktop_line("open Default for writing",
+                           open_desktop(quarvel::to_wide("Default"), GENERIC_WRITE));
+    write_to(STD_OUTPUT_HANDLE, report);
 }
 
 void wait_for(const WideString& path) {
@@ -161,6 +202,10 @@ int main() {
     }
     if (action == "utf8" && args.size() == 2) {
         utf8_blocks(std::stoul(quarvel::narrow_lossy(args[1])));
+        finish(0);
+    }
+    if (action == "desktop") {
+        desktop();
         finish(0);
     }
     if (action == "wait-for" && args.size() == 3) {

@@ -84,6 +84,9 @@ DWORD ResumeThread(HANDLE thread);
 // Needs PROCESS_QUERY_INFORMATION or PROCESS_QUERY_LIMITED_INFORMATION.
 DWORD GetProcessId(HANDLE process);
 
+// The calling thread's id (the host's thread id).
+DWORD GetCurrentThreadId();
+
 #define PROCESS_TERMINATE 0x0001u
 #define PROCESS_CREATE_THREAD 0x0002u
 #define PROCESS_SET_SESSIONID 0x0004u
