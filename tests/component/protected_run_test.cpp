@@ -122,8 +122,9 @@ TEST_F(ProtectedRun, CommandOutputAndExitCodeBecomeTheRunsOwn) {
     EXPECT_EQ(outcome.exit_code, 3);
     EXPECT_EQ(outcome.standard_output, "to standard output");
     EXPECT_EQ(outcome.standard_error, "to standard error");
-    EXPECT_EQ(status(), R"({"version":1,"operation":"run","state":"completed","code":"completed",)"
-                        R"("message":"Protected command completed.","setup_version":2,"exit_code":3})");
+    EXPECT_EQ(status(),
+              R"({"version":1,"operation":"run","state":"completed","code":"completed",)"
+              R"("message":"Protected command completed.","setup_version":2,"exit_code":3})");
     expect_only_group_entries("C:\\work\\project", 0x001301BF);
     expect_nothing_left_running();
 }
@@ -165,15 +166,29 @@ TEST_F(ProtectedRun, TraceLinesFollowTheStagesInOrder) {
     traced.environment["QUARVEL_NATIVE_TRACE"] = "1";
     const auto outcome = run({"streams", "out", "", "3"}, traced);
     std::vector<std::string> expected;
-    for (const char* stage :
-         {"runtime_validation_started", "runtime_validation_ready", "workspace_access_started",
-          "workspace_access_ready", "runtime_access_ready", "worker_launch_started",
-          "worker_launched", "worker_connected", "request_sent", "worker_request_received",
-          "worker_request_validated", "worker_identity_verified", "worker_restricted_token_ready",
-          "worker_private_desktop_ready", "worker_stdio_ready", "worker_command_created",
-          "worker_command_job_assigned", "worker_command_resumed", "command_started",
-          "command_exited_3", "terminal_frame_received", "worker_stopped",
-          "workspace_access_released"})
+    for (const char* stage : {"runtime_validation_started",
+                              "runtime_validation_ready",
+                              "workspace_access_started",
+                              "workspace_access_ready",
+                              "runtime_access_ready",
+                              "worker_launch_started",
+                              "worker_launched",
+                              "worker_connected",
+                              "request_sent",
+                              "worker_request_received",
+                              "worker_request_validated",
+                              "worker_identity_verified",
+                              "worker_restricted_token_ready",
+                              "worker_private_desktop_ready",
+                              "worker_stdio_ready",
+                              "worker_command_created",
+                              "worker_command_job_assigned",
+                              "worker_command_resumed",
+                              "command_started",
+                              "command_exited_3",
+                              "terminal_frame_received",
+                              "worker_stopped",
+                              "workspace_access_released"})
         expected.push_back(std::string("Quarvel native trace: ") + stage);
     EXPECT_EQ(lines_of(outcome.standard_error), expected);
     EXPECT_EQ(outcome.standard_output, "out");
@@ -196,8 +211,8 @@ TEST_F(ProtectedRun, RunThatFailsAtTheConnectionTracesOnlyTheStagesBefore) {
     auto lines = lines_of(outcome.standard_error);
     ASSERT_EQ(lines.size(), 8u) << outcome.standard_error;
     EXPECT_EQ(lines[6], "Quarvel native trace: worker_launched");
-    EXPECT_EQ(lines[7] + "\n",
-              error_line("worker_start_failed", "Protected command worker exited before connecting."));
+    EXPECT_EQ(lines[7] + "\n", error_line("worker_start_failed",
+                                          "Protected command worker exited before connecting."));
     EXPECT_EQ(outcome.exit_code, 70);
     expect_only_group_entries("C:\\work\\project", 0x001301BF);
     expect_nothing_left_running();
@@ -214,19 +229,20 @@ TEST_F(ProtectedRun, LocationChecksRefuseBeforeAnyAccessListChanges) {
         {"missing", "runtime", "", "Policy cwd must be an existing directory."},
         {"a-file", "runtime", "", "Policy cwd must be an existing directory."},
         {"project", "missing", "", "Policy runtime_dir must be an existing directory."},
-        {"project", "runtime", R"(,"writable_roots":["C:\\work\\out","C:\\work\\gone"],)"
-                               R"("readable_roots":["C:\\x"])",
+        {"project", "runtime",
+         R"(,"writable_roots":["C:\\work\\out","C:\\work\\gone"],)"
+         R"("readable_roots":["C:\\x"])",
          "Writable location does not exist: C:\\\\work\\\\gone."},
-        {"project", "runtime", R"(,"writable_roots":["C:\\work\\a-file"],)"
-                               R"("readable_roots":["C:\\work\\tools","C:\\no"])",
+        {"project", "runtime",
+         R"(,"writable_roots":["C:\\work\\a-file"],)"
+         R"("readable_roots":["C:\\work\\tools","C:\\no"])",
          "Readable location does not exist: C:\\\\no."},
     };
     const auto before = read_path_security(to_wide("C:\\work\\out"));
     for (const auto& row : rows) {
         std::ofstream(host("C:\\work\\policy.json"))
             << R"({"cwd":"C:\\work\\)" << row.cwd << R"(","runtime_dir":"C:\\work\\)"
-            << row.runtime_dir << R"(","status_file":"C:\\work\\status.json")" << row.roots
-            << "}";
+            << row.runtime_dir << R"(","status_file":"C:\\work\\status.json")" << row.roots << "}";
         const auto outcome = run({"streams", "", "", "0"});
         EXPECT_EQ(outcome.exit_code, 64) << row.message;
         EXPECT_EQ(outcome.standard_error, error_line("invalid_request", row.message));
@@ -257,9 +273,8 @@ TEST_F(ProtectedRun, MissingOrStaleSetupIsTheLoadersFailure) {
 
 TEST_F(ProtectedRun, ProgramThatDoesNotExistFailsAndTakesAccessBack) {
     write_policy(R"(,"writable_roots":["C:\\work\\out"])");
-    const auto outcome =
-        program({"run", "--state-dir", kStateDir, "--policy", "C:\\work\\policy.json", "--",
-                 "C:\\work\\no-such-program.exe"});
+    const auto outcome = program({"run", "--state-dir", kStateDir, "--policy",
+                                  "C:\\work\\policy.json", "--", "C:\\work\\no-such-program.exe"});
     const std::string message = "Could not create suspended protected command. Windows error 2.";
     EXPECT_EQ(outcome.exit_code, 70);
     EXPECT_EQ(outcome.standard_error, error_line("process_create_failed", message));
@@ -272,25 +287,16 @@ TEST_F(ProtectedRun, ProgramThatDoesNotExistFailsAndTakesAccessBack) {
 TEST_F(ProtectedRun, CommandWritesOnlyWhereThePolicySays) {
     std::ofstream(host("C:\\work\\tools\\readme.txt")) << "read me";
     write_policy(R"(,"writable_roots":["C:\\work\\out"],"readable_roots":["C:\\work\\tools"])");
-    const auto outcome = run({"files",
-                              "create:C:\\work\\project\\a.txt",
-                              "write:C:\\work\\project\\a.txt",
-                              "read:C:\\work\\project\\a.txt",
-                              "delete:C:\\work\\project\\a.txt",
-                              "mkdir:C:\\work\\out\\sub",
-                              "create:C:\\work\\out\\sub\\b.txt",
-                              "read:C:\\work\\out\\sub\\b.txt",
-                              "delete:C:\\work\\out\\sub\\b.txt",
-                              "read:C:\\work\\tools\\readme.txt",
-                              "list:C:\\work\\tools",
-                              "write:C:\\work\\tools\\readme.txt",
-                              "create:C:\\work\\tools\\new.txt",
-                              "create:C:\\work\\runtime\\new.txt",
-                              "create:C:\\ProgramData\\Quarvel\\new.txt",
-                              "read:C:\\ProgramData\\Quarvel\\credentials.json",
-                              "create:C:\\work\\sibling\\new.txt",
-                              "mkdir:C:\\work\\sibling\\sub",
-                              "create:C:\\new.txt"});
+    const auto outcome =
+        run({"files", "create:C:\\work\\project\\a.txt", "write:C:\\work\\project\\a.txt",
+             "read:C:\\work\\project\\a.txt", "delete:C:\\work\\project\\a.txt",
+             "mkdir:C:\\work\\out\\sub", "create:C:\\work\\out\\sub\\b.txt",
+             "read:C:\\work\\out\\sub\\b.txt", "delete:C:\\work\\out\\sub\\b.txt",
+             "read:C:\\work\\tools\\readme.txt", "list:C:\\work\\tools",
+             "write:C:\\work\\tools\\readme.txt", "create:C:\\work\\tools\\new.txt",
+             "create:C:\\work\\runtime\\new.txt", "create:C:\\ProgramData\\Quarvel\\new.txt",
+             "read:C:\\ProgramData\\Quarvel\\credentials.json", "create:C:\\work\\sibling\\new.txt",
+             "mkdir:C:\\work\\sibling\\sub", "create:C:\\new.txt"});
     EXPECT_EQ(outcome.exit_code, 0) << outcome.standard_error;
     EXPECT_EQ(outcome.standard_output,
               "create C:\\work\\project\\a.txt: ok\n"
@@ -312,6 +318,22 @@ TEST_F(ProtectedRun, CommandWritesOnlyWhereThePolicySays) {
               "mkdir C:\\work\\sibling\\sub: 5\n"
               "create C:\\new.txt: 5\n");
     expect_only_group_entries("C:\\work\\tools", 0x001200A9);
+}
+
+TEST_F(ProtectedRun, CommandUsesItsOwnDesktopButCannotSwitchToItOrReachDefault) {
+    write_policy();
+    const auto outcome = run({"desktop"});
+    ASSERT_EQ(outcome.exit_code, 0) << outcome.standard_error;
+    const auto lines = lines_of(outcome.standard_output);
+    ASSERT_EQ(lines.size(), 5u) << outcome.standard_output;
+    EXPECT_TRUE(
+        std::regex_match(lines[0], std::regex("connected QuarvelProtectedDesktop-[0-9a-f]{32}")))
+        << lines[0];
+    EXPECT_EQ(lines[1], "switch: 5");
+    EXPECT_EQ(lines[2], "open for switching: 5");
+    EXPECT_EQ(lines[3], "open for drawing: ok");
+    EXPECT_EQ(lines[4], "open Default for writing: 5");
+    EXPECT_EQ(winsim::input_desktop(), "");
 }
 
 TEST_F(ProtectedRun, CwdRepeatedInAnotherCaseIsGrantedOnce) {
@@ -363,8 +385,8 @@ TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBe
          "Could not open protected command worker.", 70},
         {"run/CreateProcessWithLogonW:1:2:quirk", "worker_start_failed",
          "Could not open protected command worker thread.", 70},
-        {"run/CreateJobObjectW:1:8", "job_create_failed", "Could not create process job. Windows error 8.",
-         70},
+        {"run/CreateJobObjectW:1:8", "job_create_failed",
+         "Could not create process job. Windows error 8.", 70},
         {"run/SetInformationJobObject:1:5", "job_configuration_failed",
          "Could not secure process job. Windows error 5.", 70},
         {"run/AssignProcessToJobObject:1:5", "job_assignment_failed",
@@ -385,7 +407,8 @@ TEST_F(ProtectedRun, EachFailureOfTheRunnersOwnStepsIsReportedAndLeavesNothingBe
         EXPECT_EQ(outcome.exit_code, row.exit_code) << row.faults;
         const auto document = nlohmann::json::parse(status(), nullptr, false);
         const auto line = nlohmann::json::parse(outcome.standard_error, nullptr, false);
-        ASSERT_TRUE(document.is_object() && line.is_object()) << row.faults << outcome.standard_error;
+        ASSERT_TRUE(document.is_object() && line.is_object())
+            << row.faults << outcome.standard_error;
         EXPECT_EQ(document["state"], "failed") << row.faults;
         EXPECT_EQ(line["code"], row.code) << row.faults;
         EXPECT_EQ(line["message"].get<std::string>().rfind(row.message, 0), 0u)
@@ -451,7 +474,8 @@ TEST_F(ProtectedRun, OutputStreamWithoutAReaderEndsTheRunWithTheForwardingFailur
         const char* message;  // starts with
     } rows[] = {
         {STDOUT_FILENO, {"utf8", "4"}, "Could not forward command output: "},
-        {STDERR_FILENO, {"streams", "", "to standard error", "0"},
+        {STDERR_FILENO,
+         {"streams", "", "to standard error", "0"},
          "Could not forward command error output: "},
     };
     for (const auto& row : rows) {
