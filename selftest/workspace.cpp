@@ -3,6 +3,7 @@
 #include "platform/unique_resource.h"
 #include "platform/whole_file.h"
 #include "platform/win32.h"
+#include "selftest/host_environment.h"
 #include "windows/security/secure_random.h"
 
 namespace quarvel::selftest {
@@ -14,11 +15,6 @@ constexpr std::string_view kSecret = "quarvel self-test secret: a command must n
 Failure failed(std::string_view what, std::string_view path, std::uint32_t error) {
     return formatted_failure(kCode, exit_code::io, "Could not ", what, " ", path,
                              ". Windows error ", error, ".");
-}
-
-bool is_folder(std::string_view path) {
-    const DWORD attributes = GetFileAttributesW(to_wide(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // The root with a protected list: the user, SYSTEM and Administrators, inherited below.
@@ -110,7 +106,7 @@ std::vector<std::string> remove_workspace(Workspace& workspace) {
     for (auto it = workspace.made.rbegin(); it != workspace.made.rend(); ++it) {
         const WideString path = to_wide(*it);
         const bool removed =
-            is_folder(*it) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
+            folder_exists(*it) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
         if (!removed)
             left.push_back(*it + " (Windows error " + std::to_string(GetLastError()) + ")");
     }
