@@ -57,7 +57,7 @@ TEST_F(PrivateDesktopTest, DesktopLivesInTheWindowStationWithExactlyThreeGrants)
     for (std::size_t k = 0; k < 3; ++k) {
         EXPECT_EQ(dacl[k]["type"].get<int>(), 0);
         EXPECT_EQ(dacl[k]["flags"].get<int>(), 0);
-        EXPECT_EQ(dacl[k]["mask"].get<DWORD>(), 0x000F01FFu);
+        EXPECT_EQ(dacl[k]["mask"].get<DWORD>(), 0x000200FFu);
         EXPECT_EQ(dacl[k]["sid"].get<std::string>(), order[k]);
     }
     desktop->handle.reset();

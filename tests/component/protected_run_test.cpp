@@ -437,6 +437,22 @@ TEST_F(ProtectedRun, ProgramTheAccountCannotReadCannotStartItsWorker) {
     expect_nothing_left_running();
 }
 
+TEST_F(ProtectedRun, CommandUsesItsOwnDesktopButCannotSwitchToItOrReachDefault) {
+    write_policy();
+    const auto outcome = run({"desktop"});
+    ASSERT_EQ(outcome.exit_code, 0) << outcome.standard_error;
+    const auto lines = lines_of(outcome.standard_output);
+    ASSERT_EQ(lines.size(), 5u) << outcome.standard_output;
+    EXPECT_TRUE(
+        std::regex_match(lines[0], std::regex("connected QuarvelProtectedDesktop-[0-9a-f]{32}")))
+        << lines[0];
+    EXPECT_EQ(lines[1], "switch: 5");
+    EXPECT_EQ(lines[2], "open for switching: 5");
+    EXPECT_EQ(lines[3], "open for drawing: ok");
+    EXPECT_EQ(lines[4], "open Default for writing: 5");
+    EXPECT_EQ(winsim::input_desktop(), "");
+}
+
 TEST_F(ProtectedRun, CwdRepeatedInAnotherCaseIsGrantedOnce) {
     write_policy(R"(,"writable_roots":["c:\\WORK\\Project","C:\\work\\out"])");
     EXPECT_EQ(run({"streams", "", "", "0"}).exit_code, 0);

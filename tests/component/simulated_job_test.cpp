@@ -56,11 +56,11 @@ pid_t read_pid(HANDLE output) {
     return static_cast<pid_t>(std::stol(text));
 }
 
-UniqueHandle kill_on_close_job() {
+UniqueHandle kill_on_close_job(DWORD more_limits = 0) {
     UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
     EXPECT_TRUE(job);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | more_limits;
     EXPECT_TRUE(SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
                                         sizeof limits));
     return job;
@@ -101,6 +101,44 @@ TEST_F(SimulatedJob, ClosingAKillOnCloseJobEndsMembersAndEverythingTheyStarted) 
     EXPECT_EQ(nlohmann::json::parse(winsim::jobs_json())["jobs"].size(), 0u);
     TerminateProcess(outsider.process.get(), 1);
     WaitForSingleObject(outsider.process.get(), INFINITE);
+}
+
+TEST_F(SimulatedJob, ChildrenLeaveTheJobOnlyWhereItsLimitsLetThem) {
+    enum class Outcome { refused, in_the_job, outside };
+    const struct {
+        DWORD limits;
+        const char* breakaway;
+        Outcome outcome;
+    } rows[] = {
+        {0, "", Outcome::in_the_job},
+        {0, "breakaway", Outcome::refused},
+        {JOB_OBJECT_LIMIT_BREAKAWAY_OK, "", Outcome::in_the_job},
+        {JOB_OBJECT_LIMIT_BREAKAWAY_OK, "breakaway", Outcome::outside},
+        {JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK, "", Outcome::outside},
+    };
+    for (const auto& row : rows) {
+        auto job = kill_on_close_job(row.limits);
+        auto member = start_child(probe(std::string("spawn-sleeper 60000 ") + row.breakaway),
+                                  CREATE_SUSPENDED);
+        ASSERT_TRUE(AssignProcessToJobObject(job.get(), member.process.get()));
+        ASSERT_EQ(ResumeThread(member.thread.get()), 1u);
+        ASSERT_EQ(WaitForSingleObject(member.process.get(), 30000), WAIT_OBJECT_0);
+        DWORD code = 0;
+        ASSERT_TRUE(GetExitCodeProcess(member.process.get(), &code));
+        if (row.outcome == Outcome::refused) {
+            EXPECT_EQ(code, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << row.limits;
+            continue;
+        }
+        ASSERT_EQ(code, 0u) << row.limits << " " << row.breakaway;
+        const pid_t sleeper = read_pid(member.output.get());
+        job.reset();
+        if (row.outcome == Outcome::in_the_job) {
+            EXPECT_TRUE(testing::wait_until_ended(sleeper, 30000)) << row.limits;
+        } else {
+            EXPECT_FALSE(testing::wait_until_ended(sleeper, 300)) << row.limits;
+            ::kill(sleeper, SIGKILL);
+        }
+    }
 }
 
 TEST_F(SimulatedJob, AHolderThatEndsInAnyWayTakesItsKillOnCloseJobAndItsMembersWithIt) {

@@ -375,7 +375,7 @@ TEST_F(WorkerHarness, CommandRunsRestrictedOnItsOwnDesktop) {
     EXPECT_EQ(dacl[1]["sid"], kCapability);
     EXPECT_EQ(dacl[2]["sid"], restricting[1]["sid"]);
     for (const auto& entry : dacl)
-        EXPECT_EQ(entry["mask"].get<std::uint32_t>(), 0x000F01FFu);
+        EXPECT_EQ(entry["mask"].get<std::uint32_t>(), 0x000200FFu);
 }
 
 TEST_F(WorkerHarness, RunnerThatStopsReadingEndsTheWorkerWithTheWriteFailure) {

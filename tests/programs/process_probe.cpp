@@ -5,7 +5,11 @@
 //   copy-input                  copies standard input to standard output until end of file
 //   write-handle <hex> <text>   writes text to an inherited handle given by its value
 //   sleep <milliseconds>        waits, then ends with 0
-//   spawn-sleeper <ms>          starts "sleep <ms>" as a child, prints its process id, ends
+//   spawn-sleeper <ms> [breakaway]
+//                               starts "sleep <ms>" as a child (asking it to leave this
+//                               process's jobs with "breakaway"), prints its process id and a
+//                               line feed, ends;
+//                               when the child cannot be started, ends with the last error
 //   emit <pattern>              writes a known byte pattern to standard output:
 //                               large (20,000 bytes in one write), straddle (four-byte
 //                               characters across each of five 8,192-byte boundaries, written
@@ -86,16 +90,18 @@ void copy_input() {
     }
 }
 
-void spawn_sleeper(const WideString& milliseconds) {
+void spawn_sleeper(const WideString& milliseconds, DWORD flags) {
     // The program is the first word; run it again with "sleep".
     WideString command = own_program() + WIDE(" sleep ") + milliseconds;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
                         &startup, &process))
-        finish(5);
-    write_output(std::to_string(process.dwProcessId));
+        finish(static_cast<UINT>(GetLastError()));
+    // A whole line: the sleeper keeps this program's standard output open, so a reader cannot
+    // wait for its end.
+    write_output(std::to_string(process.dwProcessId) + "\n");
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 }
@@ -197,8 +203,9 @@ void emit(const std::string& name) {
 void stream(std::uint64_t count) {
     std::string piece;
     for (unsigned line = 0; piece.size() < 8192; ++line)
-        piece.append("line ").append(std::to_string(line)).append(
-            ":\tthe quick brown fox jumps over the lazy dog\n");
+        piece.append("line ")
+            .append(std::to_string(line))
+            .append(":\tthe quick brown fox jumps over the lazy dog\n");
     piece.resize(8192);
     for (std::uint64_t left = count; left > 0;) {
         const std::size_t size =
@@ -246,8 +253,9 @@ int main() {
         stream(std::strtoull(narrow(args[1]).c_str(), nullptr, 10));
         finish(0);
     }
-    if (action == "spawn-sleeper" && args.size() == 2) {
-        spawn_sleeper(args[1]);
+    if (action == "spawn-sleeper" && (args.size() == 2 || args.size() == 3)) {
+        const bool breakaway = args.size() == 3 && narrow(args[2]) == "breakaway";
+        spawn_sleeper(args[1], breakaway ? CREATE_BREAKAWAY_FROM_JOB : 0);
         finish(0);
     }
     if (action == "hold-job" && args.size() == 2)

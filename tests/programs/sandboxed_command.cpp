@@ -18,6 +18,12 @@
 //                               "<variable> <directory>: ok" or "...: <Windows error>"; with
 //                               "leave", then leaves a nested directory, a file and a read-only
 //                               file behind in TEMP; ends with 0
+//   desktop                     tries what a program may do with desktops and writes one line
+//                               each, "<what>: ok" or "<what>: <Windows error>": the name of the
+//                               desktop it is connected to ("connected <name>"), SwitchDesktop
+//                               on it, opening it again by name for DESKTOP_SWITCHDESKTOP and
+//                               for creating windows, menus and writing objects, and opening
+//                               Default for writing; ends with 0
 // A failed write to standard output or error ends it with 4.
 
 #include <cstdlib>
@@ -172,6 +178,41 @@ void temp(bool leave) {
     write_to(STD_OUTPUT_HANDLE, report);
 }
 
+std::string desktop_line(const std::string& what, DWORD error) {
+    return what + ": " + (error == 0 ? "ok" : std::to_string(error)) + "\n";
+}
+
+// Opens the desktop of this window station by name and closes it again: 0 or the error.
+DWORD open_desktop(const WideString& name, DWORD access) {
+    const HDESK desktop = OpenDesktopW(name.c_str(), 0, FALSE, access);
+    if (desktop == nullptr)
+        return GetLastError();
+    CloseDesktop(desktop);
+    return 0;
+}
+
+void desktop() {
+    std::string report;
+    const HDESK own = GetThreadDesktop(GetCurrentThreadId());
+    if (own == nullptr) {
+        write_to(STD_OUTPUT_HANDLE, desktop_line("connected", GetLastError()));
+        return;
+    }
+    WCHAR name[256] = {};
+    DWORD needed = 0;
+    if (!GetUserObjectInformationW(own, UOI_NAME, name, sizeof name, &needed))
+        finish(5);
+    report += "connected " + quarvel::narrow_lossy(name) + "\n";
+    report += desktop_line("switch", outcome(SwitchDesktop(own)));
+    report += desktop_line("open for switching", open_desktop(name, DESKTOP_SWITCHDESKTOP));
+    report += desktop_line("open for drawing",
+                           open_desktop(name, DESKTOP_CREATEWINDOW | DESKTOP_CREATEMENU |
+                                                  DESKTOP_READOBJECTS | DESKTOP_WRITEOBJECTS));
+    report += desktop_line("open Default for writing",
+                           open_desktop(quarvel::to_wide("Default"), GENERIC_WRITE));
+    write_to(STD_OUTPUT_HANDLE, report);
+}
+
 void wait_for(const WideString& path) {
     while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         Sleep(10);
@@ -209,6 +250,10 @@ int main() {
     if (action == "wait-files" && args.size() >= 2) {
         wait_for(args[1]);
         files(std::vector<WideString>(args.begin() + 2, args.end()));
+        finish(0);
+    }
+    if (action == "desktop") {
+        desktop();
         finish(0);
     }
     if (action == "wait-for" && args.size() == 3) {

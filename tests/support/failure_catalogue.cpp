@@ -158,8 +158,6 @@ constexpr CatalogueEntry kEntries[] = {
     {"token_privilege_failed", 70,
      "Could not (resolve|apply) protected command privileges\\." WINDOWS_ERROR},
     {"token_privilege_failed", 70, "Required protected command privileges are unavailable\\."},
-    {"token_default_access_failed", 70,
-     "Could not (size|read) protected object access\\." WINDOWS_ERROR},
     {"token_default_access_failed", 70, "Could not prepare protected object access: [0-9]+\\."},
     {"token_default_access_failed", 70, "Could not apply protected object access\\." WINDOWS_ERROR},
     // Private desktop.

@@ -225,3 +225,17 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informati
 // terminating zero; when `size` (in characters) is too small, the size needed including the
 // terminating zero, with the buffer untouched. 0 on failure (ERROR_INVALID_HANDLE).
 DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+
+// Copies the bytes of an existing file to a new one, or over an existing one unless
+// `fail_if_exists`, with the access checks of CreateFileW on both (reading the one, creating or
+// truncating the other: ERROR_FILE_EXISTS, ERROR_ACCESS_DENIED for a read-only target, ...).
+// The copy gets the source's attributes (here its permission bits, so a program stays one) and
+// the descriptor that creation in its folder gives it, not the source's. Fault: FALSE with the
+// injected error.
+BOOL CopyFileW(LPCWSTR existing, LPCWSTR copy, BOOL fail_if_exists);
+
+// The folder for temporary files, ending in a backslash: TMP, else TEMP, else USERPROFILE, else
+// the Windows folder, taken as it is (neither checked nor completed). Returns its length without
+// the terminating zero when it fits, else the size it needs with the zero. Fault: 0 with the
+// injected error.
+DWORD GetTempPathW(DWORD size, LPWSTR buffer);

@@ -1,11 +1,16 @@
 #pragma once
-// Job objects: a set of processes that can be ended together. Only the kill-on-close limit is
-// enforced: closing the last handle of such a job ends every member and, as members' children
-// join their jobs, every process the members started.
+// Job objects: a set of processes that can be ended together. Of the limits only kill-on-close
+// and the two breakaway limits are enforced: closing the last handle of a kill-on-close job ends
+// every member and, as members' children join their jobs, every process the members started; a
+// child created with CREATE_BREAKAWAY_FROM_JOB leaves its creator's jobs only when every one of
+// them sets JOB_OBJECT_LIMIT_BREAKAWAY_OK (else the creation fails with ERROR_ACCESS_DENIED),
+// and a job with JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK takes in no children at all.
 
 #include <winsim/security_attributes.h>
 #include <winsim/types.h>
 
+#define JOB_OBJECT_LIMIT_BREAKAWAY_OK 0x00000800u
+#define JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK 0x00001000u
 #define JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE 0x00002000u
 
 enum JOBOBJECTINFOCLASS {

@@ -134,9 +134,12 @@ namespace winsim {
 std::string jobs_json();
 
 // The machine's desktops as JSON text: {"WinSta0\\<name>": {"dacl": null or [{"type": 0,
-// "flags": 0, "mask": n, "sid": "S-1-..."}, ...], "creator": pid}, ...}. A desktop is listed
-// while a handle to it is open.
+// "flags": 0, "mask": n, "sid": "S-1-..."}, ...], "owner": "S-1-...", "creator": pid}, ...}. A
+// desktop is listed while its creator's handle is open (the Default desktop never is).
 std::string desktops_json();
+// The desktop that the last successful SwitchDesktop made the input desktop, as
+// "<station>\<name>"; "" when no process switched.
+std::string input_desktop();
 
 // Every console window that process creation opened on the machine, in order, as JSON text:
 // [{"process_id": n, "command_line": "...", "shown": bool, "show_window": n}, ...]. A process

@@ -74,10 +74,7 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS information_class, L
     if (length != expected)
         return winsim::fail(24);  // ERROR_BAD_LENGTH
     const auto& limits = *static_cast<const JOBOBJECT_BASIC_LIMIT_INFORMATION*>(information);
-    return winsim::set_job_kill_on_close(
-               object->id(), (limits.LimitFlags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) != 0)
-               ? TRUE
-               : FALSE;
+    return winsim::set_job_limits(object->id(), limits.LimitFlags) ? TRUE : FALSE;
 }
 
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {

@@ -15,4 +15,8 @@ std::string desktops_json() {
     return read_machine_state("desktops.json").dump();
 }
 
+std::string input_desktop() {
+    return read_machine_state("input_desktop.json").value("input", std::string());
+}
+
 }  // namespace winsim

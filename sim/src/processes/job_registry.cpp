@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include <winsim/jobs.h>
+
 #include "machine/machine.h"
 #include "processes/process_identity.h"
 
@@ -132,6 +134,19 @@ std::vector<Member> drop_holders(Picker is_gone) {
     return to_end;
 }
 
+bool is_member(const GroupMember& process, const nlohmann::json& job) {
+    for (const auto& member : members_of(job))
+        if (belongs_to(process, member))
+            return true;
+    return false;
+}
+
+DWORD limit_flags_of(const nlohmann::json& job) {
+    if (job.contains("limit_flags"))
+        return job.at("limit_flags").get<DWORD>();
+    return job.value("kill_on_close", false) ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+}
+
 void append_member(nlohmann::json& job, pid_t pid, std::uint64_t start) {
     for (const auto& member : members_of(job))
         if (member.pid == pid && member.start == start)
@@ -157,12 +172,14 @@ std::uint64_t create_job_record() {
     return locked == ERROR_SUCCESS ? id : 0;
 }
 
-bool set_job_kill_on_close(std::uint64_t job, bool kill_on_close) {
+bool set_job_limits(std::uint64_t job, DWORD limit_flags) {
     const DWORD locked = update_machine_state(kJobsState, [&](nlohmann::json& state) {
         auto& jobs = state["jobs"];
         if (!jobs.contains(std::to_string(job)))
             return false;
-        jobs[std::to_string(job)]["kill_on_close"] = kill_on_close;
+        auto& record = jobs[std::to_string(job)];
+        record["kill_on_close"] = (limit_flags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) != 0;
+        record["limit_flags"] = limit_flags;
         return true;
     });
     return locked == ERROR_SUCCESS;
@@ -184,7 +201,23 @@ bool add_job_member(std::uint64_t job, pid_t pid) {
     return added;
 }
 
-bool join_creator_jobs(pid_t child) {
+bool breakaway_allowed() {
+    const auto own_start = process_start_time(::getpid());
+    if (!own_start)
+        return true;
+    const GroupMember self{::getpid(), ::getpgrp(), *own_start};
+    const auto state = read_machine_state(kJobsState);
+    if (!state.contains("jobs"))
+        return true;
+    for (const auto& [id, job] : state["jobs"].items())
+        if (is_member(self, job) && (limit_flags_of(job) & JOB_OBJECT_LIMIT_BREAKAWAY_OK) == 0)
+            return false;
+    return true;
+}
+
+bool join_creator_jobs(pid_t child, bool breaking_away) {
+    if (breaking_away)
+        return true;
     const auto child_start = process_start_time(child);
     const auto own_start = process_start_time(::getpid());
     if (!child_start || !own_start)
@@ -195,13 +228,11 @@ bool join_creator_jobs(pid_t child) {
             return false;
         bool changed = false;
         for (auto& [id, job] : state["jobs"].items()) {
-            for (const auto& member : members_of(job)) {
-                if (!belongs_to(self, member))
-                    continue;
-                append_member(job, child, *child_start);
-                changed = true;
-                break;
-            }
+            if (!is_member(self, job) ||
+                (limit_flags_of(job) & JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK) != 0)
+                continue;
+            append_member(job, child, *child_start);
+            changed = true;
         }
         return changed;
     });

@@ -10,6 +10,8 @@
 #include <sys/types.h>
 
 #include <cstdint>
+
+#include <winsim/types.h>
 #include <string>
 
 namespace winsim {
@@ -17,13 +19,21 @@ namespace winsim {
 // A new job whose one holder is this process. Each of these returns failure (0 or false, with
 // the last error set) when the machine's state cannot be locked.
 std::uint64_t create_job_record();
-bool set_job_kill_on_close(std::uint64_t job, bool kill_on_close);
+// The job's basic limit flags; of them the simulated host enforces
+// JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE and the two breakaway limits.
+bool set_job_limits(std::uint64_t job, DWORD limit_flags);
 // False when the process is gone.
 bool add_job_member(std::uint64_t job, pid_t pid);
 
+// Whether a child of this process created with CREATE_BREAKAWAY_FROM_JOB may leave this
+// process's jobs: every job it belongs to (as a member, or as a process in a member's group)
+// must set JOB_OBJECT_LIMIT_BREAKAWAY_OK. True when it belongs to none.
+bool breakaway_allowed();
+
 // Makes `child`, just created by this process, a member of every job this process belongs to
-// (as a member, or as a process in a member's group).
-bool join_creator_jobs(pid_t child);
+// (as a member, or as a process in a member's group), except jobs with
+// JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK and, when `breaking_away`, every job.
+bool join_creator_jobs(pid_t child, bool breaking_away);
 
 // This process closed its last handle to the job. When no other holder is left the job ends:
 // every member's group is ended if the job kills on close, and the job is forgotten.

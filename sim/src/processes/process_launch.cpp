@@ -252,6 +252,9 @@ BOOL launch_process(const ProcessLaunch& launch) {
     const auto descriptor = process_descriptor(launch);
     if (descriptor.error != 0)
         return fail(descriptor.error);
+    const bool breaking_away = (launch.creation_flags & CREATE_BREAKAWAY_FROM_JOB) != 0;
+    if (launch.join_creator_jobs && breaking_away && !breakaway_allowed())
+        return fail(ERROR_ACCESS_DENIED);
     ChildPlan plan;
     const auto program = resolve_program(program_name);
     if (const auto* error = std::get_if<DWORD>(&program))
@@ -355,7 +358,7 @@ BOOL launch_process(const ProcessLaunch& launch) {
     record_process_dacl(pid, process_start_time(pid).value_or(0), descriptor.dacl);
     // Before the child runs: a child that starts processes of its own must already be in
     // the jobs, or they could escape them. A child that cannot join them does not run at all.
-    if (launch.join_creator_jobs && !join_creator_jobs(pid)) {
+    if (launch.join_creator_jobs && !join_creator_jobs(pid, breaking_away)) {
         const DWORD error = GetLastError();
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);

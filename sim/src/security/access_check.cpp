@@ -78,6 +78,26 @@ bool passes(const TokenState& token, const std::vector<AccessEntry>& dacl, DWORD
     return restricted_part == 0 || dacl_grants(dacl, restricted_part, restricting);
 }
 
+// The rights the entries grant to the SIDs `match` picks, each denied right refused only when
+// no earlier entry granted it: how the access check answers MAXIMUM_ALLOWED.
+template <class Matcher>
+DWORD rights_granted(const std::vector<AccessEntry>& dacl, Matcher match) {
+    DWORD granted = 0;
+    DWORD denied = 0;
+    for (const auto& entry : dacl) {
+        if ((entry.flags & INHERIT_ONLY_ACE) != 0)
+            continue;
+        const Match applies = match(entry.sid);
+        if (applies == Match::none)
+            continue;
+        if (entry.type == ACCESS_DENIED_ACE_TYPE)
+            denied |= entry.mask & ~granted;
+        else if (entry.type == ACCESS_ALLOWED_ACE_TYPE && applies == Match::allow_and_deny)
+            granted |= entry.mask & ~denied;
+    }
+    return granted;
+}
+
 bool has_owner_rights_entry(const std::vector<AccessEntry>& dacl) {
     for (const auto& entry : dacl)
         if ((entry.flags & INHERIT_ONLY_ACE) == 0 && same_sid(entry.sid, kOwnerRightsSid))
@@ -126,6 +146,28 @@ bool object_access_granted(const TokenState& token, const SecurityDescription& o
     }
     return passes(token, dacl, wanted, restricted_write_rights(mapping), owner_normal,
                   owner_restricted);
+}
+
+DWORD maximum_allowed_access(const TokenState& token, const SecurityDescription& object,
+                             const GenericMapping& mapping) {
+    if (!object.dacl)
+        return mapping.all;
+    const auto dacl = map_generic_rights(*object.dacl, mapping);
+    DWORD owner_normal = 0;
+    DWORD owner_restricted = 0;
+    if (object.owner && !has_owner_rights_entry(dacl) && sid_enabled_in(token, *object.owner)) {
+        owner_normal = kOwnerImpliedRights;
+        if (!is_restricted(token) || restricting_match(token, *object.owner) != Match::none)
+            owner_restricted = kOwnerImpliedRights;
+    }
+    const auto normal = [&](std::string_view sid) { return normal_match(token, sid); };
+    DWORD granted = (rights_granted(dacl, normal) | owner_normal) & mapping.all;
+    if (!is_restricted(token))
+        return granted;
+    const auto restricting = [&](std::string_view sid) { return restricting_match(token, sid); };
+    const DWORD checked = token.write_restricted ? restricted_write_rights(mapping) : mapping.all;
+    const DWORD restricted = rights_granted(dacl, restricting) | owner_restricted;
+    return granted & (restricted | ~checked);
 }
 
 }  // namespace winsim

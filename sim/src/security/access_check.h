@@ -43,4 +43,12 @@ DWORD restricted_write_rights(const GenericMapping& mapping);
 bool object_access_granted(const TokenState& token, const SecurityDescription& object,
                            DWORD desired, const GenericMapping& mapping);
 
+// What a request for MAXIMUM_ALLOWED is granted on such an object: of `mapping.all`, every
+// right an allowed entry grants before a denied entry takes it away, entries read in order,
+// with the owner's implied rights; for a restricted token only what its restricting SIDs grant
+// as well (a write-restricted token: among the object's write rights only). Everything when
+// the object has no DACL.
+DWORD maximum_allowed_access(const TokenState& token, const SecurityDescription& object,
+                             const GenericMapping& mapping);
+
 }  // namespace winsim

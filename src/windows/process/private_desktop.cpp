@@ -10,8 +10,11 @@
 namespace quarvel {
 namespace {
 
-// STANDARD_RIGHTS_REQUIRED with every desktop-specific right.
-constexpr DWORD kDesktopAllAccess = 0x000F01FF;
+// The desktop's generic read and write rights as its type maps them: every desktop-specific
+// right except DESKTOP_SWITCHDESKTOP (0x0100), with READ_CONTROL. Without the switch right the
+// command cannot make its hidden desktop the one the user sees and draw there; without
+// WRITE_DAC and WRITE_OWNER it cannot grant itself that right afterwards; DELETE it never needs.
+constexpr DWORD kCommandDesktopAccess = 0x000200FF;
 
 Failure station_failure(std::string_view message) {
     return fixed_failure("window_station_name_failed", message, exit_code::internal);
@@ -64,9 +67,9 @@ Result<PrivateDesktop> create_private_desktop(std::string_view suffix, std::stri
     const std::string desktop_name = std::string(kDesktopNamePrefix) + std::string(suffix);
     const WideString wide_name = to_wide(desktop_name);
 
-    EXPLICIT_ACCESS_W grants[3] = {grant_to_sid(group->get(), kDesktopAllAccess),
-                                   grant_to_sid(capability->get(), kDesktopAllAccess),
-                                   grant_to_sid(logon_sid, kDesktopAllAccess)};
+    EXPLICIT_ACCESS_W grants[3] = {grant_to_sid(group->get(), kCommandDesktopAccess),
+                                   grant_to_sid(capability->get(), kCommandDesktopAccess),
+                                   grant_to_sid(logon_sid, kCommandDesktopAccess)};
     auto acl = merge_grants(grants, nullptr);
     if (!acl)
         return std::unexpected(
@@ -82,7 +85,7 @@ Result<PrivateDesktop> create_private_desktop(std::string_view suffix, std::stri
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), &descriptor, FALSE};
 
     UniqueDesktop desktop(
-        CreateDesktopW(wide_name.c_str(), nullptr, nullptr, 0, kDesktopAllAccess, &attributes));
+        CreateDesktopW(wide_name.c_str(), nullptr, nullptr, 0, kCommandDesktopAccess, &attributes));
     if (!desktop)
         return std::unexpected(
             os_failure("desktop_create_failed", "Could not create private command desktop."));

@@ -112,18 +112,18 @@ Result<void> enable_change_notify(HANDLE token) {
 }
 
 Result<void> grant_default_access(HANDLE token, const std::array<PSID, 2>& sids) {
-    auto current = read_token_information(token, TokenDefaultDacl, "token_default_access_failed",
-                                          "protected object access");
-    if (!current)
-        return std::unexpected(std::move(current.error()));
-    EXPLICIT_ACCESS_W grants[2] = {grant_to_sid(sids[0], GENERIC_ALL),
-                                   grant_to_sid(sids[1], GENERIC_ALL)};
-    auto merged = merge_grants(grants, current->as<TOKEN_DEFAULT_DACL>()->DefaultDacl);
-    if (!merged)
-        return std::unexpected(
-            formatted_failure("token_default_access_failed", exit_code::internal,
-                              "Could not prepare protected object access: ", merged.error(), "."));
-    TOKEN_DEFAULT_DACL replacement{merged->get()};
+    auto system = sid_from_string("S-1-5-18");
+    if (!system)
+        return std::unexpected(std::move(system.error()));
+    EXPLICIT_ACCESS_W grants[3] = {grant_to_sid(sids[0], GENERIC_ALL),
+                                   grant_to_sid(sids[1], GENERIC_ALL),
+                                   grant_to_sid(system->get(), GENERIC_ALL)};
+    auto replacement_list = merge_grants(grants, nullptr);
+    if (!replacement_list)
+        return std::unexpected(formatted_failure(
+            "token_default_access_failed", exit_code::internal,
+            "Could not prepare protected object access: ", replacement_list.error(), "."));
+    TOKEN_DEFAULT_DACL replacement{replacement_list->get()};
     if (!SetTokenInformation(token, TokenDefaultDacl, &replacement, sizeof replacement))
         return std::unexpected(
             os_failure("token_default_access_failed", "Could not apply protected object access."));

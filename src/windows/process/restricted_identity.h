@@ -20,8 +20,8 @@ struct RestrictedIdentity {
 
 // Derives the token from the worker's own (privileges removed but SeChangeNotifyPrivilege,
 // limited-user, write-restricted to capability, logon and Everyone in that order), enables
-// SeChangeNotifyPrivilege and grants the capability and logon SIDs GENERIC_ALL in its default
-// DACL. Codes:
+// SeChangeNotifyPrivilege and gives it a default DACL of GENERIC_ALL for the capability SID, the
+// logon SID and LocalSystem. Codes:
 // invalid_sid, token_open_failed, token_logon_sid_failed, token_restriction_failed,
 // token_privilege_failed, token_default_access_failed, sid_copy_failed. Nothing outlives a
 // failure.
@@ -31,10 +31,12 @@ Result<RestrictedIdentity> create_restricted_identity(std::string_view capabilit
 // token does not hold it).
 Result<void> enable_change_notify(HANDLE token);
 
-// Merges GENERIC_ALL grants for the SIDs, in order, into the token's default DACL
-// (token_default_access_failed). Everyone is deliberately not among them: every other run's
-// restricted command holds Everyone as a normal and a restricting SID, so a grant to it would
-// open this command's process, threads and unnamed objects to them with full access.
+// Replaces the token's default DACL by GENERIC_ALL grants for the SIDs, in order, and for
+// LocalSystem (token_default_access_failed; invalid_sid). Nothing of the account's own default
+// DACL is kept, and Everyone is deliberately not among them: every other run's restricted
+// command holds Everyone as a normal and a restricting SID, and every other run under the same
+// account holds the account's user SID, so a grant to either would open this command's process,
+// threads and unnamed objects to those runs (to read its memory, at least).
 Result<void> grant_default_access(HANDLE token, const std::array<PSID, 2>& sids);
 
 }  // namespace quarvel
