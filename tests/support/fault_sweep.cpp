@@ -116,6 +116,7 @@ struct Ignorable {
     bool quirk_only = false;
     std::string_view scope;  // a role or an operation; "" for any
     bool loses_command_output = false;
+    std::uint64_t nth = 0;  // only the nth call of the site; 0 for any
 };
 
 constexpr Ignorable kIgnorable[] = {
@@ -172,6 +173,11 @@ constexpr Ignorable kIgnorable[] = {
     {"FindNextFileW", "the command's temporary directory may stay behind", false, "run", false},
     {"FindClose", "the command's temporary directory may stay behind", false, "run", false},
     {"RemoveDirectoryW", "the command's temporary directory may stay behind", false, "run", false},
+    // The run's third acquisition of the access lock is the one its temporary directory is
+    // removed under (the first grants, the second secures the runtime directory).
+    {"CreateMutexW", "the command's temporary directory may stay behind", false, "run", false, 3},
+    {"WaitForSingleObject@Mutant", "the command's temporary directory may stay behind", false,
+     "run", false, 3},
     // A record whose run released everything names nothing left: when it cannot be deleted, the
     // next recovery deletes it.
     {"DeleteFileW", "the record of a run that released everything may stay behind", false, "run",
@@ -200,6 +206,8 @@ const Ignorable* ignorable(const Injection& injection, std::string_view scope) {
         if (entry.site != injection.at.site && entry.site != injection.function())
             continue;
         if ((entry.quirk_only && !quirk) || (!entry.scope.empty() && entry.scope != scope))
+            continue;
+        if (entry.nth != 0 && (entry.nth != injection.at.nth || !injection.at.anchor.empty()))
             continue;
         return &entry;
     }
