@@ -53,6 +53,23 @@ std::size_t clear_files(const WideString& directory, std::vector<WideString>& pe
     return left;
 }
 
+// The root as its folder lists it: a link shows as itself, where asking the path for its
+// attributes could lead through a junction into what it points to.
+struct RootListing {
+    enum class State { listed, missing, unlistable } state;
+    DWORD attributes = 0;
+};
+
+RootListing list_root(const WideString& root) {
+    WIN32_FIND_DATAW itself{};
+    const HANDLE find = FindFirstFileW(root.c_str(), &itself);
+    if (find == INVALID_HANDLE_VALUE)
+        return {is_not_found(GetLastError()) ? RootListing::State::missing
+                                             : RootListing::State::unlistable};
+    FindClose(find);
+    return {RootListing::State::listed, itself.dwFileAttributes};
+}
+
 }  // namespace
 
 bool is_existing_directory(WideView path) {
@@ -61,15 +78,11 @@ bool is_existing_directory(WideView path) {
 }
 
 std::size_t remove_directory_contents(WideView directory) {
-    // The root as its folder lists it: a link shows as itself, where asking the path for its
-    // attributes could lead through a junction into what it points to.
     const WideString root(directory);
-    WIN32_FIND_DATAW itself{};
-    const HANDLE find = FindFirstFileW(root.c_str(), &itself);
-    if (find == INVALID_HANDLE_VALUE)
-        return is_not_found(GetLastError()) ? 0 : 1;
-    FindClose(find);
-    if (!is_real_directory(itself.dwFileAttributes))
+    const RootListing itself = list_root(root);
+    if (itself.state != RootListing::State::listed)
+        return itself.state == RootListing::State::missing ? 0 : 1;
+    if (!is_real_directory(itself.attributes))
         return 1;  // a link, or a file, stands where the directory was: it is not entered
     // Directories in the order they were found; each is removed after everything found below
     // it, that is in reverse order, the root excepted.
@@ -87,13 +100,11 @@ std::size_t remove_directory_contents(WideView directory) {
 
 std::size_t remove_directory_tree(WideView directory) {
     const WideString root(directory);
-    WIN32_FIND_DATAW itself{};
-    const HANDLE find = FindFirstFileW(root.c_str(), &itself);
-    if (find == INVALID_HANDLE_VALUE)
-        return is_not_found(GetLastError()) ? 0 : 1;
-    FindClose(find);
-    if (!is_real_directory(itself.dwFileAttributes))
-        return remove_leaf(root, itself.dwFileAttributes) ? 0 : 1;
+    const RootListing itself = list_root(root);
+    if (itself.state != RootListing::State::listed)
+        return itself.state == RootListing::State::missing ? 0 : 1;
+    if (!is_real_directory(itself.attributes))
+        return remove_leaf(root, itself.attributes) ? 0 : 1;
     std::size_t left = remove_directory_contents(root);
     if (!RemoveDirectoryW(root.c_str()) && !is_not_found(GetLastError()))
         ++left;

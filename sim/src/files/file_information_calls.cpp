@@ -20,6 +20,7 @@
 #include "files/file_object.h"
 #include "files/file_paths.h"
 #include "files/file_security.h"
+#include "files/file_times.h"
 #include "files/reparse_points.h"
 #include "files/share_access.h"
 #include "machine/faults.h"
@@ -29,15 +30,6 @@
 namespace {
 
 constexpr DWORD kNotSupported = 50;  // ERROR_NOT_SUPPORTED
-
-// 100-nanosecond intervals since 1601-01-01, as FILETIME counts them.
-FILETIME file_time(const timespec& time) {
-    constexpr std::uint64_t kUnixEpochInFileTime = 116444736000000000ULL;
-    const std::uint64_t ticks = kUnixEpochInFileTime +
-                                static_cast<std::uint64_t>(time.tv_sec) * 10000000ULL +
-                                static_cast<std::uint64_t>(time.tv_nsec) / 100;
-    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
 
 // The host path of what a file handle refers to, as the kernel tracks it through renames.
 std::optional<std::string> handle_path(HANDLE file) {
@@ -96,12 +88,7 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID inf
         return winsim::fail(denied);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     data.dwFileAttributes = found->attributes;
-    data.ftCreationTime = file_time(status.st_ctim);
-    data.ftLastAccessTime = file_time(status.st_atim);
-    data.ftLastWriteTime = file_time(status.st_mtim);
-    const auto size = S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : 0;
-    data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    data.nFileSizeLow = static_cast<DWORD>(size);
+    winsim::set_times_and_size(data, status);
     std::memcpy(information, &data, sizeof data);
     return TRUE;
 }

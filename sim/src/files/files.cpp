@@ -313,6 +313,28 @@ HANDLE create_new(const std::string& host, const OpenRequest& open,
     return shared_handle(lock, fd, *created, open, ERROR_SUCCESS);
 }
 
+// What Windows checks before it removes a name: DELETE access to the object the name leads to,
+// then that no handle open on it refuses delete sharing. On success `key` names the object and
+// `lock` holds the sharing table, for the caller to keep until the name is gone.
+DWORD deletion_refusal(const std::string& host, std::optional<winsim::SharingLock>& lock,
+                       winsim::FileKey& key) {
+    const auto resolved = winsim::resolved_object_path(host, true);
+    if (!resolved)
+        return lookup_error(host, errno);
+    if (const DWORD denied = winsim::check_file_access(*resolved, DELETE); denied != 0)
+        return denied;
+    lock.emplace();
+    if (lock->error() != ERROR_SUCCESS)
+        return lock->error();
+    const auto found = winsim::key_of_name(host);
+    if (!found)
+        return lookup_error(host, errno);
+    if (const DWORD refused = winsim::delete_sharing(*lock, *found))
+        return refused;
+    key = *found;
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 HANDLE CreateFileW(LPCWSTR file_name, DWORD desired_access, DWORD share_mode,
@@ -402,24 +424,15 @@ BOOL RemoveDirectoryW(LPCWSTR path) {
     const bool link = S_ISLNK(status->st_mode);
     if (link ? !is_directory_link(*host) : !S_ISDIR(status->st_mode))
         return winsim::fail(ERROR_DIRECTORY);
-    const auto resolved = winsim::resolved_object_path(*host, true);
-    if (!resolved)
-        return winsim::fail(lookup_error(*host, errno));
-    if (const DWORD denied = winsim::check_file_access(*resolved, DELETE); denied != 0)
-        return winsim::fail(denied);
-    const winsim::SharingLock lock;
-    if (lock.error() != ERROR_SUCCESS)
-        return winsim::fail(lock.error());
-    const auto key = winsim::key_of_name(*host);
-    if (!key)
-        return winsim::fail(lookup_error(*host, errno));
-    if (const DWORD refused = winsim::delete_sharing(lock, *key))
+    std::optional<winsim::SharingLock> lock;
+    winsim::FileKey key;
+    if (const DWORD refused = deletion_refusal(*host, lock, key))
         return winsim::fail(refused);
-    if (!link && winsim::is_open(lock, *key)) {
+    if (!link && winsim::is_open(*lock, key)) {
         // Marked for deletion; the last handle to close takes it away.
         if (!is_empty_directory(*host))
             return winsim::fail(ERROR_DIR_NOT_EMPTY);
-        return mark_for_deletion(lock, *host);
+        return mark_for_deletion(*lock, *host);
     }
     if ((link ? ::unlink(host->c_str()) : ::rmdir(host->c_str())) == 0)
         return TRUE;
@@ -490,22 +503,13 @@ BOOL DeleteFileW(LPCWSTR path) {
         S_ISDIR(status->st_mode) || (S_ISLNK(status->st_mode) && is_directory_link(*host));
     if (directory || is_read_only(*status))
         return winsim::fail(ERROR_ACCESS_DENIED);
-    const auto resolved = winsim::resolved_object_path(*host, true);
-    if (!resolved)
-        return winsim::fail(lookup_error(*host, errno));
-    if (const DWORD denied = winsim::check_file_access(*resolved, DELETE); denied != 0)
-        return winsim::fail(denied);
-    const winsim::SharingLock lock;
-    if (lock.error() != ERROR_SUCCESS)
-        return winsim::fail(lock.error());
-    const auto key = winsim::key_of_name(*host);
-    if (!key)
-        return winsim::fail(lookup_error(*host, errno));
-    if (const DWORD refused = winsim::delete_sharing(lock, *key))
+    std::optional<winsim::SharingLock> lock;
+    winsim::FileKey key;
+    if (const DWORD refused = deletion_refusal(*host, lock, key))
         return winsim::fail(refused);
     // A file that other handles hold open is marked, and goes with the last of them.
-    if (!S_ISLNK(status->st_mode) && winsim::is_open(lock, *key))
-        return mark_for_deletion(lock, *host);
+    if (!S_ISLNK(status->st_mode) && winsim::is_open(*lock, key))
+        return mark_for_deletion(*lock, *host);
     if (::unlink(host->c_str()) != 0)
         return winsim::fail(lookup_error(*host, errno));
     return TRUE;

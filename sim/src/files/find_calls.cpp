@@ -14,6 +14,7 @@
 #include "files/file_access.h"
 #include "files/file_paths.h"
 #include "files/file_security.h"
+#include "files/file_times.h"
 #include "files/reparse_points.h"
 #include "machine/faults.h"
 #include "machine/object.h"
@@ -38,14 +39,6 @@ class FindObject : public winsim::KernelObject {
     std::vector<WIN32_FIND_DATAW> entries_;
     std::size_t position_ = 0;
 };
-
-FILETIME file_time(const timespec& time) {
-    constexpr std::uint64_t kUnixEpochInFileTime = 116444736000000000ULL;
-    const std::uint64_t ticks = kUnixEpochInFileTime +
-                                static_cast<std::uint64_t>(time.tv_sec) * 10000000ULL +
-                                static_cast<std::uint64_t>(time.tv_nsec) / 100;
-    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
 
 bool same_unit(char16_t left, char16_t right) {
     return winsim::same_file_name(std::u16string_view(&left, 1), std::u16string_view(&right, 1));
@@ -88,12 +81,7 @@ std::optional<WIN32_FIND_DATAW> entry_data(const std::string& host, std::u16stri
     data.dwFileAttributes = attributes->attributes;
     if ((attributes->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         data.dwReserved0 = attributes->reparse_tag;
-    data.ftCreationTime = file_time(status.st_ctim);
-    data.ftLastAccessTime = file_time(status.st_atim);
-    data.ftLastWriteTime = file_time(status.st_mtim);
-    const auto size = S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : 0;
-    data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    data.nFileSizeLow = static_cast<DWORD>(size);
+    winsim::set_times_and_size(data, status);
     const auto length = std::min<std::size_t>(name.size(), MAX_PATH - 1);
     std::copy_n(name.begin(), length, data.cFileName);
     return data;
