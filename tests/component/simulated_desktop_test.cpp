@@ -21,7 +21,6 @@
 namespace quarvel {
 namespace {
 
-constexpr const char* kGroup = "S-1-5-21-1000-2000-3000-1010";
 constexpr const char* kCapability = "S-1-5-21-7-7-7-7";
 constexpr const char* kLogon = "S-1-5-5-0-4242";
 // The rights the program gives its command on the private desktop.
