@@ -2,20 +2,13 @@
 
 #include <vector>
 
+#include "platform/directory_listing.h"
 #include "platform/file_attributes.h"
 #include "platform/win32.h"
 #include "platform/windows_path.h"
 
 namespace quarvel {
 namespace {
-
-bool is_not_found(DWORD error) {
-    return error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND;
-}
-
-bool is_dots(const WCHAR* name) {
-    return name[0] == u'.' && (name[1] == 0 || (name[1] == u'.' && name[2] == 0));
-}
 
 // Removes one entry that is not a directory to descend into: a file, or a link of either kind.
 bool remove_leaf(const WideString& path, DWORD attributes) {
@@ -34,22 +27,15 @@ bool is_real_directory(DWORD attributes) {
 // Removes the files and links in `directory` and appends its subdirectories to `pending`;
 // returns how many entries could not be removed.
 std::size_t clear_files(const WideString& directory, std::vector<WideString>& pending) {
-    WIN32_FIND_DATAW found{};
-    const WideString pattern = join_path(directory, WIDE("*"));
-    const HANDLE find = FindFirstFileW(pattern.c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return 0;  // nothing there to list, or nothing listable: the directory's removal tells
+    // Nothing there to list, or nothing listable: the directory's own removal tells.
     std::size_t left = 0;
-    do {
-        if (is_dots(found.cFileName))
-            continue;
+    for (const auto& found : list_directory(join_path(directory, WIDE("*"))).entries) {
         WideString entry = join_path(directory, found.cFileName);
         if (is_real_directory(found.dwFileAttributes))
             pending.push_back(std::move(entry));
         else if (!remove_leaf(entry, found.dwFileAttributes))
             ++left;
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
+    }
     return left;
 }
 
@@ -61,13 +47,11 @@ struct RootListing {
 };
 
 RootListing list_root(const WideString& root) {
-    WIN32_FIND_DATAW itself{};
-    const HANDLE find = FindFirstFileW(root.c_str(), &itself);
-    if (find == INVALID_HANDLE_VALUE)
-        return {is_not_found(GetLastError()) ? RootListing::State::missing
-                                             : RootListing::State::unlistable};
-    FindClose(find);
-    return {RootListing::State::listed, itself.dwFileAttributes};
+    const DirectoryListing itself = list_directory(root);
+    if (itself.entries.empty())
+        return {is_not_found_error(itself.error) ? RootListing::State::missing
+                                                 : RootListing::State::unlistable};
+    return {RootListing::State::listed, itself.entries.front().dwFileAttributes};
 }
 
 }  // namespace
@@ -106,7 +90,7 @@ std::size_t remove_directory_tree(WideView directory) {
     if (!is_real_directory(itself.attributes))
         return remove_leaf(root, itself.attributes) ? 0 : 1;
     std::size_t left = remove_directory_contents(root);
-    if (!RemoveDirectoryW(root.c_str()) && !is_not_found(GetLastError()))
+    if (!RemoveDirectoryW(root.c_str()) && !is_not_found_error(GetLastError()))
         ++left;
     return left;
 }
@@ -119,7 +103,7 @@ std::expected<void, std::uint32_t> create_directory_tree(WideView directory) {
         if (CreateDirectoryW(current.c_str(), nullptr))
             break;
         const DWORD error = GetLastError();
-        if (!is_not_found(error)) {
+        if (!is_not_found_error(error)) {
             // Already there (ERROR_ALREADY_EXISTS, or ERROR_ACCESS_DENIED for a drive's root).
             if (is_existing_directory(current))
                 break;

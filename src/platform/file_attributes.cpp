@@ -20,4 +20,8 @@ std::optional<DWORD> attributes_following_links(WideView path) {
     return attributes;
 }
 
+bool is_not_found_error(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 }  // namespace quarvel

@@ -88,4 +88,13 @@ struct DesktopTraits {
 // A desktop that CreateDesktopW made; released with CloseDesktop.
 using UniqueDesktop = UniqueResource<DesktopTraits>;
 
+struct FindTraits {
+    using Value = HANDLE;
+    static Value empty() { return INVALID_HANDLE_VALUE; }
+    static bool is_valid(Value find) { return is_valid_handle(find); }
+    static void close(Value find) { FindClose(find); }
+};
+// A listing that FindFirstFileW started; released with FindClose.
+using UniqueFind = UniqueResource<FindTraits>;
+
 }  // namespace quarvel

@@ -44,27 +44,6 @@ std::optional<std::string> handle_path(HANDLE file) {
     return std::string(target, static_cast<std::size_t>(length));
 }
 
-bool is_empty_directory(int fd) {
-    const int listed = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listed < 0)
-        return false;
-    DIR* listing = ::fdopendir(listed);
-    if (listing == nullptr) {
-        ::close(listed);
-        return false;
-    }
-    bool empty = true;
-    while (const dirent* entry = ::readdir(listing)) {
-        const std::string_view name(entry->d_name);
-        if (name != "." && name != "..") {
-            empty = false;
-            break;
-        }
-    }
-    ::closedir(listing);
-    return empty;
-}
-
 }  // namespace
 
 BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information) {
@@ -130,7 +109,7 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informati
         return winsim::fail(winsim::windows_error_from_errno(errno));
     if (remove && S_ISREG(status.st_mode) && (status.st_mode & S_IWUSR) == 0)
         return winsim::fail(ERROR_ACCESS_DENIED);  // a read-only file cannot be deleted
-    if (remove && S_ISDIR(status.st_mode) && !is_empty_directory(object->fd()))
+    if (remove && S_ISDIR(status.st_mode) && !winsim::is_empty_directory(object->fd()))
         return winsim::fail(ERROR_DIR_NOT_EMPTY);
     const winsim::SharingLock lock;
     const DWORD set = winsim::set_deletion(lock, object->fd(), remove);

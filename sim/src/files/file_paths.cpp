@@ -1,6 +1,7 @@
 #include "files/file_paths.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -286,6 +287,37 @@ DWORD missing_file_error(const std::string& host_path) {
     if (::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
         return ERROR_FILE_NOT_FOUND;
     return ERROR_PATH_NOT_FOUND;
+}
+
+bool is_empty_directory(int directory_fd) {
+    // A descriptor of its own, for the listing to close.
+    const int listed = ::openat(directory_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listed < 0)
+        return false;
+    DIR* listing = ::fdopendir(listed);
+    if (listing == nullptr) {
+        ::close(listed);
+        return false;
+    }
+    bool empty = true;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..") {
+            empty = false;
+            break;
+        }
+    }
+    ::closedir(listing);
+    return empty;
+}
+
+bool is_empty_directory(const std::string& host_path) {
+    const int directory = ::open(host_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0)
+        return false;
+    const bool empty = is_empty_directory(directory);
+    ::close(directory);
+    return empty;
 }
 
 }  // namespace winsim

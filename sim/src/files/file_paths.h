@@ -38,4 +38,9 @@ bool same_file_name(std::u16string_view left, std::u16string_view right);
 // exists, ERROR_PATH_NOT_FOUND when the folder itself is missing or is not a directory.
 DWORD missing_file_error(const std::string& host_path);
 
+// Whether a host directory holds nothing but "." and "..": false when it cannot be listed. The
+// descriptor form lists the directory a descriptor is open on, and leaves the descriptor open.
+bool is_empty_directory(int directory_fd);
+bool is_empty_directory(const std::string& host_path);
+
 }  // namespace winsim

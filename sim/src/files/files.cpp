@@ -108,22 +108,6 @@ HANDLE shared_handle(const winsim::SharingLock& lock, int fd, const std::string&
         std::make_shared<winsim::FileObject>(fd, granted, std::move(*record)));
 }
 
-bool is_empty_directory(const std::string& host) {
-    DIR* listing = ::opendir(host.c_str());
-    if (listing == nullptr)
-        return false;
-    bool empty = true;
-    while (const dirent* entry = ::readdir(listing)) {
-        const std::string_view name(entry->d_name);
-        if (name != "." && name != "..") {
-            empty = false;
-            break;
-        }
-    }
-    ::closedir(listing);
-    return empty;
-}
-
 // Marks an object that handles hold open for deletion when the last of them closes.
 BOOL mark_for_deletion(const winsim::SharingLock& lock, const std::string& host) {
     const DWORD marked = winsim::ask_deletion(lock, host);
@@ -430,7 +414,7 @@ BOOL RemoveDirectoryW(LPCWSTR path) {
         return winsim::fail(refused);
     if (!link && winsim::is_open(*lock, key)) {
         // Marked for deletion; the last handle to close takes it away.
-        if (!is_empty_directory(*host))
+        if (!winsim::is_empty_directory(*host))
             return winsim::fail(ERROR_DIR_NOT_EMPTY);
         return mark_for_deletion(*lock, *host);
     }

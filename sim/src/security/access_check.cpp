@@ -105,6 +105,25 @@ bool has_owner_rights_entry(const std::vector<AccessEntry>& dacl) {
     return false;
 }
 
+// What an object's owner holds without an entry of its own, unless an OWNER RIGHTS entry says
+// otherwise: for the normal check, and for the restricting SIDs' check when the owner is among
+// them (or the token is not restricted).
+struct OwnerRights {
+    DWORD normal = 0;
+    DWORD restricted = 0;
+};
+
+OwnerRights owner_implied_rights(const TokenState& token, const SecurityDescription& object,
+                                 const std::vector<AccessEntry>& dacl) {
+    OwnerRights owner;
+    if (object.owner && !has_owner_rights_entry(dacl) && sid_enabled_in(token, *object.owner)) {
+        owner.normal = kOwnerImpliedRights;
+        if (!is_restricted(token) || restricting_match(token, *object.owner) != Match::none)
+            owner.restricted = kOwnerImpliedRights;
+    }
+    return owner;
+}
+
 }  // namespace
 
 bool sid_enabled_in(const TokenState& token, std::string_view sid) {
@@ -137,15 +156,9 @@ bool object_access_granted(const TokenState& token, const SecurityDescription& o
     if (!object.dacl || wanted == 0)
         return true;
     const auto dacl = map_generic_rights(*object.dacl, mapping);
-    DWORD owner_normal = 0;
-    DWORD owner_restricted = 0;
-    if (object.owner && !has_owner_rights_entry(dacl) && sid_enabled_in(token, *object.owner)) {
-        owner_normal = kOwnerImpliedRights;
-        if (!is_restricted(token) || restricting_match(token, *object.owner) != Match::none)
-            owner_restricted = kOwnerImpliedRights;
-    }
-    return passes(token, dacl, wanted, restricted_write_rights(mapping), owner_normal,
-                  owner_restricted);
+    const OwnerRights owner = owner_implied_rights(token, object, dacl);
+    return passes(token, dacl, wanted, restricted_write_rights(mapping), owner.normal,
+                  owner.restricted);
 }
 
 DWORD maximum_allowed_access(const TokenState& token, const SecurityDescription& object,
@@ -153,20 +166,14 @@ DWORD maximum_allowed_access(const TokenState& token, const SecurityDescription&
     if (!object.dacl)
         return mapping.all;
     const auto dacl = map_generic_rights(*object.dacl, mapping);
-    DWORD owner_normal = 0;
-    DWORD owner_restricted = 0;
-    if (object.owner && !has_owner_rights_entry(dacl) && sid_enabled_in(token, *object.owner)) {
-        owner_normal = kOwnerImpliedRights;
-        if (!is_restricted(token) || restricting_match(token, *object.owner) != Match::none)
-            owner_restricted = kOwnerImpliedRights;
-    }
+    const OwnerRights owner = owner_implied_rights(token, object, dacl);
     const auto normal = [&](std::string_view sid) { return normal_match(token, sid); };
-    DWORD granted = (rights_granted(dacl, normal) | owner_normal) & mapping.all;
+    DWORD granted = (rights_granted(dacl, normal) | owner.normal) & mapping.all;
     if (!is_restricted(token))
         return granted;
     const auto restricting = [&](std::string_view sid) { return restricting_match(token, sid); };
     const DWORD checked = token.write_restricted ? restricted_write_rights(mapping) : mapping.all;
-    const DWORD restricted = rights_granted(dacl, restricting) | owner_restricted;
+    const DWORD restricted = rights_granted(dacl, restricting) | owner.restricted;
     return granted & (restricted | ~checked);
 }
 

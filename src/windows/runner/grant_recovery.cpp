@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "documents/run_record.h"
+#include "platform/directory_listing.h"
 #include "platform/directory_tree.h"
+#include "platform/file_attributes.h"
 #include "platform/unique_resource.h"
 #include "platform/whole_file.h"
 #include "platform/windows_path.h"
@@ -19,23 +21,13 @@ namespace {
 
 enum class Outcome { alive, recovered, kept };
 
-bool is_not_found(DWORD error) {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 // The names of the records, as the folder lists them now.
 std::vector<WideString> record_names(const WideString& folder) {
+    // No folder, no record, or none listable: nothing to do now.
     std::vector<WideString> names;
-    WIN32_FIND_DATAW found{};
-    const WideString pattern = join_path(folder, WIDE("*.json"));
-    const HANDLE find = FindFirstFileW(pattern.c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;  // no folder, no record, or none listable: nothing to do now
-    do
+    for (const auto& found : list_directory(join_path(folder, WIDE("*.json"))).entries)
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             names.emplace_back(found.cFileName);
-    while (FindNextFileW(find, &found));
-    FindClose(find);
     return names;
 }
 
@@ -45,7 +37,7 @@ std::vector<WideString> record_names(const WideString& folder) {
 bool revoke_left_over(const WideString& path, PSID capability) {
     const DWORD attributes = GetFileAttributesW(path.c_str());  // the name itself, not followed
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return is_not_found(GetLastError());
+        return is_not_found_error(GetLastError());
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return true;
     const auto revoked = set_path_access(path, capability, 0, REVOKE_ACCESS);
@@ -72,7 +64,7 @@ Outcome recover_record(const WideString& path) {
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!record) {
         const DWORD error = GetLastError();
-        return error == ERROR_SHARING_VIOLATION || is_not_found(error) ? Outcome::alive
+        return error == ERROR_SHARING_VIOLATION || is_not_found_error(error) ? Outcome::alive
                                                                        : Outcome::kept;
     }
     const auto text = read_from_file(record.get());

@@ -312,7 +312,7 @@ class Runner {
         if (remove_directory_contents(*temp_directory_) == 0) {
             auto lock = acquire_access_lock();
             if (lock && (RemoveDirectoryW(temp_directory_->c_str()) ||
-                         GetLastError() == ERROR_FILE_NOT_FOUND)) {
+                         is_not_found_error(GetLastError()))) {
                 temp_directory_.reset();
                 return;
             }
