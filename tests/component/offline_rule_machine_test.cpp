@@ -147,7 +147,9 @@ TEST_F(OfflineRuleOnMachine, FirewallThatDoesNotEnforceTheRuleFailsEveryLoadWith
     } rows[] = {
         {"off for the current network's profile", R"({"current_profiles":4,"enabled_profiles":3})"},
         {"off for one of two current profiles", R"({"current_profiles":6,"enabled_profiles":5})"},
+        {"off for the domain profile alone", R"({"current_profiles":1,"enabled_profiles":6})"},
         {"local rules overridden by group policy", R"({"local_policy_modify_state":1})"},
+        {"every local setting overridden", R"({"local_policy_modify_state":3})"},
     };
     const std::string on = R"({"current_profiles":4,"enabled_profiles":7,)"
                            R"("local_policy_modify_state":0})";
@@ -171,12 +173,21 @@ TEST_F(OfflineRuleOnMachine, FirewallThatDoesNotEnforceTheRuleFailsEveryLoadWith
         const auto probed = probe();
         EXPECT_EQ(probed.exit_code, 0) << row.what << ": " << probed.standard_error;
     }
-    // Off only for a profile no network is in: the rule is enforced where traffic goes.
-    winsim::change_firewall_policy(R"({"current_profiles":2,"enabled_profiles":2})");
-    EXPECT_EQ(probe().exit_code, 0);
-    // Inbound connections blocked altogether leave an outbound block rule in force.
-    winsim::change_firewall_policy(R"({"local_policy_modify_state":2})");
-    EXPECT_EQ(probe().exit_code, 0);
+    // Enforced where traffic goes: off only for a profile no network is in, on everywhere, no
+    // current network at all, or inbound connections blocked altogether (an outbound block rule
+    // stays in force).
+    for (const char* enforced :
+         {R"({"current_profiles":2,"enabled_profiles":2})",
+          R"({"current_profiles":7,"enabled_profiles":7})",
+          R"({"current_profiles":0,"enabled_profiles":0})", R"({"local_policy_modify_state":2})"}) {
+        winsim::change_firewall_policy(enforced);
+        EXPECT_EQ(probe().exit_code, 0) << enforced;
+    }
+    // A missing rule is reported before a firewall that is off: setup can repair the one.
+    winsim::change_firewall_policy(R"({"current_profiles":4,"enabled_profiles":3})");
+    winsim::remove_firewall_rules(kRuleName);
+    expect_probe_fails("missing rule, firewall off", "setup_required", kRefresh,
+                       "setup_required");
 }
 
 // Only a rule that does not exist is added. A lookup refused for another reason stops setup with
